@@ -1,0 +1,30 @@
+# GoogleTest is built from the Debian source package for every build, so
+# the mingw builds link a GoogleTest compiled with their own compiler.
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+if(EXISTS /usr/src/googletest/CMakeLists.txt)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+else()
+  find_package(GTest REQUIRED)
+endif()
+if(PATCHER_SANITIZE AND TARGET gtest)
+  foreach(t gtest gtest_main gmock gmock_main)
+    target_compile_options(${t} PRIVATE -fsanitize=${PATCHER_SANITIZE})
+  endforeach()
+endif()
+
+# One test executable per subsystem; each becomes one CTest test that runs
+# natively, or under wine64 through the cross-compiling emulator.
+function(patcher_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} test_support GTest::gmock GTest::gtest_main)
+  patcher_target_options(${name})
+  target_compile_definitions(${name} PRIVATE PATCHER_TESTDATA_DIR="${PATCHER_TESTDATA_DIR}")
+  add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 600)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+endfunction()

@@ -1,0 +1,12 @@
+// Folder helpers shared by the engine.
+#pragma once
+
+#include <string>
+
+// Creates every folder on the folder part of filePath (the file itself is
+// not created). A folder that exists already is fine; any other failure
+// ends the walk with false. Paths of 260 bytes or more are refused.
+bool RecCreateDirectoryFile(const std::string& filePath);
+
+// Creates folder and all missing parents.
+bool RecCreateDirectory(const std::string& folder);

@@ -1,0 +1,288 @@
+#include "engine/patch_main.h"
+
+#include <cstring>
+
+#include "engine/folders.h"
+#include "engine/patch_log.h"
+#include "platform/clock.h"
+
+namespace {
+
+constexpr uint32_t kEngineBuild = 12;
+
+// The status parts that a progress kind refreshes in the published copy.
+void CopySummary(PatchStatus& to, const PatchStatus& from) {
+  to.state = from.state;
+  memcpy(to.stepText, from.stepText, sizeof to.stepText);
+  to.totalPercent = from.totalPercent;
+  to.version = from.version;
+  to.sectionCount = from.sectionCount;
+  to.sectionsDownloaded = from.sectionsDownloaded;
+}
+
+void CopyTask(PatchStatus& to, const PatchStatus& from) {
+  memcpy(to.taskText, from.taskText, sizeof to.taskText);
+  to.taskPercent = from.taskPercent;
+}
+
+void CopyDownload(PatchStatus& to, const PatchStatus& from) {
+  memcpy(to.downloadFile, from.downloadFile, sizeof to.downloadFile);
+  to.downloadPercent = from.downloadPercent;
+  to.downloadTotalSize = from.downloadTotalSize;
+  to.downloadSpeed = from.downloadSpeed;
+  to.downloadReserved[0] = from.downloadReserved[0];
+  to.downloadReserved[1] = from.downloadReserved[1];
+  to.downloadElapsed = from.downloadElapsed;
+}
+
+void CopyExtract(PatchStatus& to, const PatchStatus& from) {
+  memcpy(to.extractFile, from.extractFile, sizeof to.extractFile);
+  to.extractPercent = from.extractPercent;
+}
+
+void CopyPatch(PatchStatus& to, const PatchStatus& from) {
+  memcpy(to.patchFile, from.patchFile, sizeof to.patchFile);
+  to.patchPercent = from.patchPercent;
+}
+
+}  // namespace
+
+CPatchMain& CPatchMain::Instance() {
+  static CPatchMain engine;
+  return engine;
+}
+
+CPatchMain::CPatchMain() = default;
+
+CPatchMain::~CPatchMain() {
+  // At process exit the log may already be gone: stop quietly.
+  m_stop.store(true);
+  StopAll();
+}
+
+uint32_t CPatchMain::Init(const PatchStartParams& params, PatchStartResults* /*results*/) {
+  LogWrite(kLogDetail, "Patch Exp Version [2_0_0_%d]", kEngineBuild);
+  m_ownerWindow = params.ownerWindow;
+  m_progressMessage = params.progressMessage;
+  m_errorMessage = params.errorMessage;
+
+  const size_t length = strnlen(params.workingFolder, sizeof params.workingFolder);
+  if (length == 0 || length == sizeof params.workingFolder) {
+    LogWrite(kLogError, "Invalid working folder in the start parameters");
+    return 3;
+  }
+  m_workingFolder.assign(params.workingFolder, length);
+  if (m_workingFolder.back() != '\\' && m_workingFolder.back() != '/') m_workingFolder += '\\';
+  m_flags = params.flags;
+  m_downloadFolder = m_workingFolder + "backup\\";
+  m_tempFolder = m_workingFolder + "backup\\temp\\";
+  m_outputFolder = m_workingFolder + "backup\\output\\";
+  m_downloaderType = params.downloaderType;
+
+  // The manifest and local-version decisions are not made yet, so the
+  // engine reports a manifest failure and a patch run cannot be started.
+  return 3;
+}
+
+uint32_t CPatchMain::StartEngine(uint32_t firstEventType, uint32_t firstSection) {
+  for (const std::string* folder : {&m_downloadFolder, &m_tempFolder, &m_outputFolder}) {
+    if (!RecCreateDirectory(*folder)) {
+      LogWrite(kLogError, "Failed to RecCreateDirectory : Path [%s]", folder->c_str());
+      return 0;
+    }
+  }
+  if (!StartThread(nullptr, 0)) return 0;
+  m_stop.store(false);
+  PostEngineEvent(firstEventType, firstSection, 0);
+  m_stepStartTick = plat::TickCount();
+  return 1;
+}
+
+uint32_t CPatchMain::StartPatch() {
+  m_runStartTick = plat::TickCount();
+  return StartEngine(kEventVersionStep, m_versions.local + 1);
+}
+
+uint32_t CPatchMain::StartSelfUpdate() { return StartEngine(kEventSelfUpdateStart, 0); }
+
+void CPatchMain::StopAll() {
+  StopThread();
+  for (auto& worker : m_taskWorkers) {
+    worker->StopThread();
+    worker->ClearTasks();
+    worker.reset();
+  }
+  m_taskWorkers.clear();
+  if (m_downloader) {
+    m_downloader->Stop();
+    m_downloader.reset();
+  }
+}
+
+void CPatchMain::Uninit() {
+  m_stop.store(true);
+  StopAll();
+  // Whatever the engine thread had not handled yet is dropped unhandled.
+  ClearEvents();
+  const int32_t runTime = static_cast<int32_t>(plat::TickCount() - m_runStartTick);
+  // "수행시간" (run time), in code page 949.
+  LogWrite(kLogDetail, "\xBC\xF6\xC7\xE0\xBD\xC3\xB0\xA3:%s", FormatElapsedShare(runTime, runTime).c_str());
+}
+
+PatchStatus* CPatchMain::LockStatus() {
+  m_statusLock.lock();
+  return &m_publishedStatus;
+}
+
+void CPatchMain::UnlockStatus() { m_statusLock.unlock(); }
+
+void CPatchMain::Run() {
+  while (!m_stop.load() && IsRunning()) {
+    plat::SleepMs(1);
+    ProcessOneEvent();
+    if (m_downloader && m_downloader->Update() < 0) {
+      LogWrite(kLogError, "Failed to update downloader : LastErrorCode [%d]",
+               static_cast<int32_t>(m_downloader->GetLastErrorCode()));
+      LogWrite(kLogDetail, "Error [%d] occured", static_cast<int32_t>(kErrorDownloadFailed));
+      PostToOwner(m_errorMessage, kErrorDownloadFailed);
+    }
+  }
+}
+
+void CPatchMain::OnMessage(const EngineEvent& event) {
+  if (m_stop.load()) return;
+  switch (event.type) {
+    case kEventError:
+      LogWrite(kLogDetail, "Error [%d] occured", static_cast<int32_t>(event.sectionOrCode));
+      PostToOwner(m_errorMessage, event.sectionOrCode);
+      break;
+    default:
+      // The version, section and self-update steps are the patch driver's.
+      break;
+  }
+}
+
+void CPatchMain::OnDownloadStatus(uint32_t status, uint32_t requestNumber) {
+  if (status <= kDownloadInProgress) PostEngineEvent(kEventDownloadComplete + status, requestNumber, 0);
+}
+
+void CPatchMain::ReportError(uint32_t code) { PostEngineEvent(kEventError, code, 0); }
+
+void CPatchMain::PostToOwner(uint32_t message, uint32_t wParam) {
+  plat::PostWindowMessage(m_ownerWindow, message, wParam, 0);
+}
+
+void CPatchMain::SetState(uint32_t state) {
+  m_liveStatus.state = state;
+  m_liveStatus.totalPercent = ComputeTotalPercent();
+  {
+    std::lock_guard<std::mutex> lock(m_statusLock);
+    CopySummary(m_publishedStatus, m_liveStatus);
+  }
+  PostToOwner(m_progressMessage, 19);
+}
+
+void CPatchMain::PublishProgress(uint32_t kind) {
+  m_liveStatus.totalPercent = ComputeTotalPercent();
+  {
+    std::lock_guard<std::mutex> lock(m_statusLock);
+    if (kind >= 1 && kind <= 3) {
+      CopyDownload(m_publishedStatus, m_liveStatus);
+    } else if (kind >= 4 && kind <= 12) {
+      CopyTask(m_publishedStatus, m_liveStatus);
+    } else if (kind >= 13 && kind <= 15) {
+      CopyPatch(m_publishedStatus, m_liveStatus);
+    } else if (kind >= 16 && kind <= 18) {
+      CopyExtract(m_publishedStatus, m_liveStatus);
+    } else if (kind == 19) {
+      CopySummary(m_publishedStatus, m_liveStatus);
+    } else {
+      return;
+    }
+  }
+  PostToOwner(m_progressMessage, kind);
+}
+
+float CPatchMain::ComputeTotalPercent() const {
+  const Versions& v = m_versions;
+  if (v.toGo == 0 || v.minimal == v.latest || v.lastCompleted < v.minimal || v.lastCompleted > v.latest) return 0.0f;
+  const uint32_t perVersion = 100u / v.toGo;
+  const uint32_t done = v.lastCompleted - v.local;
+  const float base = static_cast<float>(done * perVersion);
+  if (m_liveStatus.sectionCount == 0) return base;
+
+  const float perSection = static_cast<float>(perVersion) / 3.0f / static_cast<float>(m_liveStatus.sectionCount);
+  auto phase = [perSection](uint32_t count, float percent) {
+    if (count == 0) return 0.0f;
+    return static_cast<float>(count - 1) * perSection + percent * 0.01f * perSection;
+  };
+  const float download = phase(m_CurrentPatchList.downloadedSections, m_liveStatus.downloadPercent);
+  const float extract = phase(m_CurrentPatchList.extractedFiles, m_liveStatus.extractPercent);
+  const float patch = phase(m_CurrentPatchList.patchedSections, m_liveStatus.patchPercent);
+  return extract + download + patch + base;
+}
+
+bool CPatchMain::IsValidVersion(uint32_t version) const {
+  return version <= m_versions.latest && version >= m_versions.local && version >= m_versions.minimal;
+}
+
+bool CPatchMain::PostTask(std::unique_ptr<CTask> task) {
+  if (!task) {
+    LogWrite(kLogError, "NULL Task");
+    return false;
+  }
+  if (m_taskWorkers.empty()) {
+    LogWrite(kLogError, "no workers in patchmain");
+    return false;  // the task is destroyed here
+  }
+  CTaskWorker* chosen = m_taskWorkers.front().get();
+  uint32_t largest = chosen->GetTaskCount();
+  for (size_t i = 1; i < m_taskWorkers.size(); ++i) {
+    const uint32_t count = m_taskWorkers[i]->GetTaskCount();
+    if (count > largest) {
+      largest = count;
+      chosen = m_taskWorkers[i].get();
+    }
+  }
+  chosen->AddTask(std::move(task));
+  return true;
+}
+
+bool CPatchMain::CreateTaskWorker() {
+  auto worker = std::make_unique<CTaskWorker>();
+  if (!worker->StartThread(nullptr, 0)) {
+    LogWrite(kLogError, "Failed to start to worker thread");
+    return false;
+  }
+  m_taskWorkers.push_back(std::move(worker));
+  return true;
+}
+
+void CPatchMain::SelfUpdateProgress(int32_t done, int32_t total) {
+  const double percent = total == 0 ? 0.0 : static_cast<double>(done) / total * 100.0;
+  EngineEvent event{kEventSelfUpdateProgress, static_cast<uint32_t>(static_cast<int32_t>(percent)), 0, std::string()};
+  Instance().PostEngineEventRecord(event);
+}
+
+void CPatchMain::AddTaskWorkerForTesting(std::unique_ptr<CTaskWorker> worker) {
+  m_taskWorkers.push_back(std::move(worker));
+}
+
+void CPatchMain::SetDownloaderForTesting(std::unique_ptr<CDownloader> downloader) {
+  m_downloader = std::move(downloader);
+}
+
+void CPatchMain::ResetForTesting() {
+  m_stop.store(true);
+  StopAll();
+  ClearEvents();
+  m_stop.store(false);
+  m_versions = Versions{};
+  m_CurrentPatchList = CurrentPatchList{};
+  m_liveStatus = PatchStatus{};
+  {
+    std::lock_guard<std::mutex> lock(m_statusLock);
+    m_publishedStatus = PatchStatus{};
+  }
+  m_ownerWindow = nullptr;
+}

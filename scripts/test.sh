@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Builds and runs every test: native, win64 under wine64, and the win32
+# product build (compiled and linked; 32-bit code cannot run here). Then the
+# benchmarks print their ratios.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${PATCHER_BUILD_DIR:-$root/build}
+jobs=${PATCHER_JOBS:-$(nproc)}
+
+step() { printf '\n==== %s ====\n' "$*"; }
+
+step "native build"
+cmake -S . -B "$build/native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPATCHER_BENCHMARKS=ON >/dev/null
+cmake --build "$build/native" -j "$jobs"
+
+step "win32 product build (compile and link)"
+cmake -S . -B "$build/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
+cmake --build "$build/win32" -j "$jobs"
+
+step "win64 build"
+cmake -S . -B "$build/win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null
+cmake --build "$build/win64" -j "$jobs"
+
+# One Wine prefix for the run, made before the tests so they do not race
+# to create it; no crash dialog, no display needed for these tests.
+export WINEPREFIX=${WINEPREFIX:-/tmp/halvrecht-wine-$$/prefix} WINEDEBUG=-all
+mkdir -p "$WINEPREFIX"
+cleanup() { timeout 30 wineserver -k >/dev/null 2>&1 || true; }
+trap cleanup EXIT
+timeout 300 wineboot --init </dev/null >/dev/null 2>&1 || true
+timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 || true
+
+status=0
+step "native tests"
+ctest --test-dir "$build/native" -j "$jobs" --output-on-failure || status=1
+
+step "win64 tests under Wine"
+ctest --test-dir "$build/win64" -j "$jobs" --output-on-failure || status=1
+
+step "benchmarks"
+for bench in "$build"/native/tests/bench/*_bench; do
+  [ -x "$bench" ] || continue
+  "$bench" || status=1
+done
+
+step "summary"
+ctest --test-dir "$build/native" -N | tail -n 1
+if [ $status -eq 0 ]; then echo "all tests passed"; else echo "some tests FAILED"; fi
+exit $status

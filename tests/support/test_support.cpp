@@ -1,0 +1,90 @@
+#include "tests/support/test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "platform/system_info.h"
+
+namespace fs = std::filesystem;
+
+namespace testsupport {
+
+std::string TestDataDir() {
+  std::string dir = PATCHER_TESTDATA_DIR;
+  // Wine maps the Linux root to drive Z:.
+  if (plat::IsWindowsSystem() && !dir.empty() && dir[0] == '/') dir = "Z:" + dir;
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir;
+}
+
+TempDir::TempDir() {
+  static std::atomic<unsigned> counter{0};
+  std::random_device rd;
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::ostringstream name;
+    name << "patcher-test-" << std::hex << (rd() ^ static_cast<unsigned>(stamp)) << "-" << counter++;
+    fs::path p = fs::temp_directory_path() / name.str();
+    std::error_code ec;
+    if (fs::create_directory(p, ec)) {
+      path_ = p.string();
+      const char sep = static_cast<char>(fs::path::preferred_separator);
+      if (path_.back() != sep) path_ += sep;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temp folder");
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Read-only entries would stop remove_all on Windows; make them writable first.
+  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ec);
+  }
+  fs::remove_all(path_, ec);
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string ReadFileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool WriteFileBytes(const std::string& path, const void* data, size_t size) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+  return static_cast<bool>(out);
+}
+
+bool WriteFileText(const std::string& path, const std::string& text) {
+  return WriteFileBytes(path, text.data(), text.size());
+}
+
+bool PathExists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(path, ec);
+}
+
+bool RunningUnderWine() { return plat::RunningUnderWine(); }
+
+ScopedCurrentDir::ScopedCurrentDir(const std::string& folder) {
+  saved_ = fs::current_path().string();
+  fs::current_path(folder);
+}
+
+ScopedCurrentDir::~ScopedCurrentDir() {
+  std::error_code ec;
+  fs::current_path(saved_, ec);
+}
+
+}  // namespace testsupport

@@ -1,0 +1,49 @@
+// Helpers shared by every test binary: a temp folder owned by a fixture,
+// the shared test data folder, and whole-file read/write.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// The shared test data folder (read-only), with a trailing '/'. Under Wine a
+// Linux absolute path is given drive Z: so Windows file calls reach it.
+std::string TestDataDir();
+
+// A fresh, empty folder under the system temp folder, removed with
+// everything in it when the object goes away. Path() ends in a separator.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + name; }
+
+ private:
+  std::string path_;
+};
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
+std::string ReadFileText(const std::string& path);
+bool WriteFileBytes(const std::string& path, const void* data, size_t size);
+bool WriteFileText(const std::string& path, const std::string& text);
+bool PathExists(const std::string& path);
+
+// True when a Windows test binary runs under Wine.
+bool RunningUnderWine();
+
+// Runs the body while the process's current folder is `folder`.
+class ScopedCurrentDir {
+ public:
+  explicit ScopedCurrentDir(const std::string& folder);
+  ~ScopedCurrentDir();
+
+ private:
+  std::string saved_;
+};
+
+}  // namespace testsupport
