@@ -32,11 +32,12 @@ timeout 300 wineboot --init </dev/null >/dev/null 2>&1 || true
 timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 || true
 
 status=0
+logs=$(mktemp -d)
 step "native tests"
-ctest --test-dir "$build/native" -j "$jobs" --output-on-failure || status=1
+ctest --test-dir "$build/native" -j "$jobs" --output-on-failure | tee "$logs/native.txt" || status=1
 
 step "win64 tests under Wine"
-ctest --test-dir "$build/win64" -j "$jobs" --output-on-failure || status=1
+ctest --test-dir "$build/win64" -j "$jobs" --output-on-failure | tee "$logs/win64.txt" || status=1
 
 step "benchmarks"
 for bench in "$build"/native/tests/bench/*_bench; do
@@ -45,6 +46,23 @@ for bench in "$build"/native/tests/bench/*_bench; do
 done
 
 step "summary"
-ctest --test-dir "$build/native" -N | tail -n 1
-if [ $status -eq 0 ]; then echo "all tests passed"; else echo "some tests FAILED"; fi
+# ctest's own closing lines, added up over both runs.
+passed=0
+failed=0
+for run in native win64; do
+  line=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$logs/$run.txt" | tail -n 1 || true)
+  if [ -z "$line" ]; then
+    echo "$run: no ctest summary"
+    status=1
+    continue
+  fi
+  f=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+  t=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
+  echo "$run: $line"
+  passed=$((passed + t - f))
+  failed=$((failed + f))
+done
+[ $failed -eq 0 ] || status=1
+rm -rf "$logs"
+echo "tests: $passed passed, $failed failed"
 exit $status
