@@ -9,7 +9,9 @@ struct PatchtoolCommand {
 };
 
 int CrcCommand(int argc, char** argv);
+int ListCommand(int argc, char** argv);
 
 // The table that main() dispatches on, in the order `patchtool` lists them.
 #define PATCHTOOL_COMMANDS \
-  {"crc", "crc FILE...            print the CRC text of each file", CrcCommand},
+  {"crc", "crc FILE...            print the CRC text of each file", CrcCommand}, \
+  {"list", "list FILE              show a version.list in readable form", ListCommand},
