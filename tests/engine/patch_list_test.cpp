@@ -212,3 +212,36 @@ TEST(ProgressRecords, FileRecordReadWrite) {
 }
 
 }  // namespace
+
+#include "engine/version_file.h"
+
+namespace {
+
+TEST(VersionFile, FourLittleEndianBytes) {
+  TempDir dir;
+  LogCapture log;
+  uint32_t version = 77;
+  EXPECT_FALSE(GetVerFile(dir.Path(), &version));
+  EXPECT_EQ(77u, version);  // untouched when the file is missing
+  EXPECT_TRUE(log.Contains("[8]14:03:27 GetVerFile:Failed to CreateFile : File [" + dir.Path() + "version.dat]"));
+
+  ASSERT_TRUE(SetVerFile(dir.Path(), 0x0A0B0C0D));
+  EXPECT_EQ((std::vector<uint8_t>{0x0D, 0x0C, 0x0B, 0x0A}), testsupport::ReadFileBytes(dir.Path() + "version.dat"));
+  ASSERT_TRUE(GetVerFile(dir.Path(), &version));
+  EXPECT_EQ(0x0A0B0C0Du, version);
+
+  const uint8_t five[] = {13, 0, 0, 0, 99};
+  ASSERT_TRUE(testsupport::WriteFileBytes(dir.Path() + "version.dat", five, 5));
+  ASSERT_TRUE(GetVerFile(dir.Path(), &version));
+  EXPECT_EQ(13u, version);
+
+  ASSERT_TRUE(testsupport::WriteFileBytes(dir.Path() + "version.dat", five, 3));
+  EXPECT_FALSE(GetVerFile(dir.Path(), &version));
+  EXPECT_EQ(0u, version);
+  EXPECT_TRUE(log.Contains("[8]14:03:27 GetVerFile:Failed to ReadFile : File [" + dir.Path() + "version.dat]"));
+
+  EXPECT_FALSE(SetVerFile(dir.Path() + "missing\\", 1));
+  EXPECT_TRUE(log.Contains("[8]14:03:27 SetVerFile:Failed to CreateFile : File ["));
+}
+
+}  // namespace
