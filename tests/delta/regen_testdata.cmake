@@ -1,0 +1,33 @@
+# Rebuilds orig and new of every JojoDiff reference case that is not stored,
+# running the data set's generator with the command of its manifest.
+#   -DPYTHON=<python3>  -DDATA=<the jdiff folder>  -DOUT=<folder of the cases>
+# The 4 GiB case is left out: its delta is refused on its first length,
+# before any original is read.
+cmake_minimum_required(VERSION 3.20)
+if(NOT PYTHON)
+  message(FATAL_ERROR "python3 is needed to rebuild the large JojoDiff cases; install it and configure again")
+endif()
+file(STRINGS "${DATA}/MANIFEST.tsv" rows)
+set(done "")
+foreach(row IN LISTS rows)
+  if(NOT row MATCHES "\tregen: python3 gen.py ([^\t]+)$")
+    continue()
+  endif()
+  set(command "${CMAKE_MATCH_1}")
+  string(REGEX MATCH "^[^\t]+" name "${row}")
+  if(name IN_LIST done)
+    continue()
+  endif()
+  list(APPEND done "${name}")
+  separate_arguments(args UNIX_COMMAND "${command}")
+  list(GET args 0 kind)
+  if(kind STREQUAL "huge")
+    continue()
+  endif()
+  list(TRANSFORM args REPLACE "^OUTDIR$" "${OUT}/${name}")
+  execute_process(COMMAND "${PYTHON}" gen.py ${args} WORKING_DIRECTORY "${DATA}" RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "rebuilding ${name} failed (${status})")
+  endif()
+  message(STATUS "rebuilt ${name}")
+endforeach()
