@@ -1,8 +1,11 @@
 #include "engine/folders.h"
 
+#include <vector>
+
 #include "engine/patch_log.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
+
 
 namespace {
 
@@ -41,4 +44,26 @@ bool RecCreateDirectoryFile(const std::string& filePath) {
 bool RecCreateDirectory(const std::string& folder) {
   const bool endsInSeparator = !folder.empty() && plat::IsPathSeparator(folder.back());
   return RecCreateDirectoryFile(folder + (endsInSeparator ? "temp.txt" : "\\temp.txt"));
+}
+
+bool DeleteFolder(const std::string& folder) {
+  if (folder.empty()) return false;
+  const bool endsInSeparator = plat::IsPathSeparator(folder.back());
+  const std::string prefix = endsInSeparator ? folder : folder + "\\";
+  std::vector<plat::FindEntry> entries;
+  plat::FindEntries(prefix + "*.*", &entries);
+  for (const plat::FindEntry& entry : entries) {
+    // Only the folder itself and its parent are skipped: a short name that
+    // begins with '.' is still content to delete.
+    if (entry.name == "." || entry.name == "..") continue;
+    const std::string path = prefix + entry.name;
+    if (entry.IsDirectory()) {
+      if (!DeleteFolder(path)) return false;
+    } else {
+      plat::SetAttributes(path, plat::kAttrNormal);
+      if (!plat::RemoveFile(path)) return false;
+    }
+  }
+  plat::SetAttributes(folder, plat::kAttrNormal);
+  return plat::RemoveFolder(endsInSeparator ? folder.substr(0, folder.size() - 1) : folder);
 }

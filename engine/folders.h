@@ -10,3 +10,8 @@ bool RecCreateDirectoryFile(const std::string& filePath);
 
 // Creates folder and all missing parents.
 bool RecCreateDirectory(const std::string& folder);
+
+// Deletes folder with everything in it (read-only entries included). Stops
+// at the first entry that cannot be deleted and returns false, leaving the
+// rest in place; an empty name is false.
+bool DeleteFolder(const std::string& folder);

@@ -1,5 +1,6 @@
 #include "engine/patch_entry.h"
 
+#include "download/fetch.h"
 #include "engine/patch_log.h"
 #include "engine/patch_main.h"
 #include "platform/file_system.h"
@@ -38,3 +39,7 @@ void PLV5_Uninit() {
 PatchStatus* PLV5_LockStatus() { return CPatchMain::Instance().LockStatus(); }
 
 void PLV5_UnlockStatus() { CPatchMain::Instance().UnlockStatus(); }
+
+bool PLV5_DownloadFile(const std::string& url, const std::string& file) {
+  return GetFileFromServerV5(url, file, 0, TransferProgress()) == kFetchOk;
+}

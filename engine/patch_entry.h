@@ -22,3 +22,6 @@ void PLV5_Uninit();
 // The published status; read it only until PLV5_UnlockStatus.
 PatchStatus* PLV5_LockStatus();
 void PLV5_UnlockStatus();
+// Fetches one URL into one file (no resume, no progress), on the calling
+// thread; true when the file arrived whole.
+bool PLV5_DownloadFile(const std::string& url, const std::string& file);

@@ -11,6 +11,7 @@ packages=(
   wine64 xvfb xauth
   clang libclang-rt-14-dev
   cabextract gcab nginx-light curl
+  python3
 )
 
 missing=()

@@ -10,8 +10,14 @@ struct PatchtoolCommand {
 
 int CrcCommand(int argc, char** argv);
 int ListCommand(int argc, char** argv);
+int FetchCommand(int argc, char** argv);
+int CabCommand(int argc, char** argv);
+int JpatchCommand(int argc, char** argv);
 
 // The table that main() dispatches on, in the order `patchtool` lists them.
 #define PATCHTOOL_COMMANDS \
   {"crc", "crc FILE...            print the CRC text of each file", CrcCommand}, \
-  {"list", "list FILE              show a version.list in readable form", ListCommand},
+  {"list", "list FILE              show a version.list in readable form", ListCommand}, \
+  {"fetch", "fetch URL FILE [--resume] [--transport socket|inet|moniker|all]  download one file", FetchCommand}, \
+  {"cab", "cab list CAB | cab extract CAB DIR   list or extract a cabinet", CabCommand}, \
+  {"jpatch", "jpatch ORIG DELTA OUT [--mode memory|inplace|file]  apply a JojoDiff delta", JpatchCommand},

@@ -1,0 +1,74 @@
+// Disk-full handling against a real full volume: a 1 MiB tmpfs mounted for
+// the test when the system allows it (CI runs as root), otherwise /dev/full,
+// whose writes fail with "no space". Native builds only: Wine offers
+// neither.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "download/http_inet.h"
+#include "download/http_socket.h"
+#include "platform/system_info.h"
+#include "tests/download/download_test_support.h"
+#include "tests/engine/log_capture.h"
+#include "tests/support/http_test_server.h"
+#include "tests/support/test_support.h"
+
+using dltest::Pattern;
+using testsupport::HttpRoute;
+using testsupport::HttpTestServer;
+
+namespace {
+
+class SmallVolume {
+ public:
+  SmallVolume() {
+    const std::string command = "mount -t tmpfs -o size=1m tmpfs '" + dir_.Path() + "' 2>/dev/null";
+    mounted_ = std::system(command.c_str()) == 0;
+  }
+  ~SmallVolume() {
+    if (mounted_) std::system(("umount '" + dir_.Path() + "'").c_str());
+  }
+  bool Mounted() const { return mounted_; }
+  std::string operator/(const std::string& name) const { return dir_ / name; }
+
+ private:
+  testsupport::TempDir dir_;
+  bool mounted_ = false;
+};
+
+class DiskFullTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (plat::IsWindowsSystem()) GTEST_SKIP() << "no small volume to fill under Wine";
+    ASSERT_TRUE(server_.Started());
+  }
+  HttpTestServer server_;
+  dltest::ShortSocketTimeouts timeouts_;
+};
+
+TEST_F(DiskFullTest, AnnouncedLengthBeyondHalfTheFreeSpaceFailsBeforeWriting) {
+  SmallVolume volume;
+  if (!volume.Mounted()) GTEST_SKIP() << "tmpfs cannot be mounted here";
+  LogCapture log;
+  server_.Set("/big.bin", HttpRoute{Pattern(700 * 1024)});
+  EXPECT_EQ(kFetchDiskFull, GetFileBySocket(server_.Url("/big.bin"), 0, volume / "big.bin", nullptr));
+  EXPECT_EQ("", testsupport::ReadFileText(volume / "big.bin"));
+  EXPECT_TRUE(log.Contains("disk is full"));
+  EXPECT_EQ(kFetchDiskFull, GetFileByInet(volume / "big2.bin", server_.Url("/big.bin"), 0, nullptr));
+}
+
+TEST_F(DiskFullTest, WriteIntoAFullVolumeIsResultFive) {
+  HttpRoute route{Pattern(2 * 1024 * 1024)};
+  route.contentLength = false;  // passes the up-front check
+  server_.Set("/nolen.bin", route);
+  SmallVolume volume;
+  const std::string target = volume.Mounted() ? volume / "nolen.bin" : std::string("/dev/full");
+  const std::string target2 = volume.Mounted() ? volume / "nolen2.bin" : std::string("/dev/full");
+  EXPECT_EQ(kFetchDiskFull, GetFileBySocket(server_.Url("/nolen.bin"), 0, target, nullptr));
+  if (volume.Mounted()) std::remove(target.c_str());
+  EXPECT_EQ(kFetchDiskFull, GetFileByInet(target2, server_.Url("/nolen.bin"), 0, nullptr));
+}
+
+}  // namespace
