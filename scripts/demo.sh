@@ -17,5 +17,15 @@ echo
 echo "== an unreadable file gives the unknown CRC and exit status 1"
 "$tool" crc "$data/cab/no-such.cab" || echo "(exit status $?)"
 echo
-echo "Still to come: cabinet extraction, delta patching, the download path and"
-echo "the patch run itself (patchtool patch CLIENT_DIR MANIFEST_URL)."
+echo
+echo "== patchtool cab list: a cabinet's files"
+"$tool" cab list "$data"/cab/libmspack-normal_2files_1folder.cab
+out=$(mktemp -d)
+echo
+echo "== patchtool cab extract, then the CRCs of what came out"
+"$tool" cab extract "$data"/cab/libmspack-normal_2files_1folder.cab "$out"
+"$tool" crc "$out"/*
+rm -rf "$out"
+echo
+echo "Still to come: the manifest decisions, the patch driver and the patch run"
+echo "itself (patchtool patch CLIENT_DIR MANIFEST_URL)."
