@@ -1,5 +1,7 @@
 #include "download/downloader_http.h"
 
+#include <chrono>
+
 #include "download/fetch.h"
 #include "engine/patch_log.h"
 #include "platform/clock.h"
@@ -46,8 +48,11 @@ void CDownloaderHTTP::Stop() {
 }
 
 int32_t CDownloaderHTTP::QueueTransfer(const DownloadRequest& request) {
-  std::lock_guard<std::mutex> lock(m_transferLock);
-  m_transfers.push_back(request);
+  {
+    std::lock_guard<std::mutex> lock(m_transferLock);
+    m_transfers.push_back(request);
+  }
+  m_transferQueued.notify_one();
   return 0;
 }
 
@@ -62,17 +67,17 @@ void CDownloaderHTTP::Run() {
     DownloadRequest request;
     bool found = false;
     {
-      std::lock_guard<std::mutex> lock(m_transferLock);
+      // The idle poll period bounds the wait; a queued transfer ends it at
+      // once, so sections do not wait out the poll one after another.
+      std::unique_lock<std::mutex> lock(m_transferLock);
+      m_transferQueued.wait_for(lock, std::chrono::milliseconds(kIdlePollMs), [this] { return !m_transfers.empty(); });
       if (!m_transfers.empty()) {
         request = m_transfers.front();
         m_transfers.pop_front();
         found = true;
       }
     }
-    if (!found) {
-      plat::SleepMs(kIdlePollMs);
-      continue;
-    }
+    if (!found) continue;
     Transfer(request);
   }
 }

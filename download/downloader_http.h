@@ -5,6 +5,7 @@
 // stops the thread; retrying is the owner's decision.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -58,6 +59,7 @@ class CDownloaderHTTP : public CDownloader, public CWorker {
   FetchFunction m_fetch;
   std::mutex m_transferLock;
   std::deque<DownloadRequest> m_transfers;
+  std::condition_variable m_transferQueued;
   uint32_t m_lastSampleTick = 0;
   int32_t m_lastSampleBytes = 0;
   uint32_t m_cancelWaitMs = 1000;

@@ -15,9 +15,7 @@
 #include <string>
 #include <vector>
 
-// File types of a record.
-constexpr uint8_t kFileTypeDelta = 1;  // the diff cabinet carries a delta
-constexpr uint8_t kFileTypeWhole = 2;  // the diff cabinet carries the whole file
+#include "engine/patch_file.h"
 
 // LoadPatchList results.
 constexpr uint32_t kListStopped = 2;
@@ -25,18 +23,14 @@ constexpr uint32_t kListFetchFailed = 9;
 constexpr uint32_t kListUnreadable = 10;
 constexpr uint32_t kListBadSystemVersion = 21;
 
-struct PatchFileInfo {
-  std::string name;    // relative to the working folder, stored name without its first character
-  std::string newCrc;  // "0x%08x" after the patch
-  std::string oldCrc;  // "0x%08x" before the patch
-  uint8_t btFileType = 0;
-  uint64_t OrgFileSize = 0;
-  uint64_t NewFileSize = 0;
-};
-
 struct SectionPlanEntry {
   uint32_t section;  // 1..N
   uint32_t IsDiff;   // 1: the diff cabinet; 0: the normal cabinet
+};
+
+struct InFlightDownload {
+  uint32_t requestNumber;
+  uint32_t section;
 };
 
 struct PatchList {
@@ -50,6 +44,12 @@ struct PatchList {
   std::vector<uint32_t> sectionProgress;                 // index = section - 1; non-zero: done
   std::vector<SectionPlanEntry> plan;                    // sections still to do, in order
   uint32_t acceptedFiles = 0;                            // files of all sections after filtering
+  // The driver's bookkeeping of the version.
+  std::vector<InFlightDownload> inFlight;  // requested and not yet reported
+  uint32_t downloadedSections = 0;         // cabinets downloaded and verified (and skipped sections)
+  uint32_t extractedFiles = 0;             // extract-done events (and skipped sections)
+  uint32_t patchedSections = 0;            // sections patched (and skipped sections)
+  uint32_t planCursor = 0;                 // next plan entry to request
 };
 
 // Lower-cased file name -> the new CRC text of the latest list naming it.
@@ -65,22 +65,3 @@ using ExpectedCrcMap = std::map<std::string, std::string>;
 // protected records stay in the list (for tools that show a list whole).
 uint32_t ReadPatchListFile(const std::string& path, uint32_t version, PatchList& list, ExpectedCrcMap& expected,
                            bool keepProtected = false);
-
-// True for the engine's own version records ("version.ini", "version.dat"
-// anywhere in the lower-cased name), which a list must never patch.
-bool IsProtectedFile(const std::string& name);
-
-// CRC texts compared without regard to letter case.
-bool CrcTextEquals(const std::string& a, const std::string& b);
-
-// Size of an existing file; 0 when it cannot be opened.
-uint64_t GetFileSize64(const std::string& path);
-
-// The name lower-cased as the engine keys file names (ASCII letters only;
-// other bytes, lead and trail bytes of double-byte characters among them,
-// stay as they are).
-std::string LowerFileName(const std::string& name);
-
-// True when a relative name stays inside its folder: not absolute, no
-// drive letter, no ".." component (either separator), not empty.
-bool IsSafeRelativePath(const std::string& name);

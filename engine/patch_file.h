@@ -1,0 +1,40 @@
+// A client file as a patch list names it, and the file helpers that the
+// engine and the patch tasks share: protected names, path safety, CRC
+// texts and sizes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// File types of a record.
+constexpr uint8_t kFileTypeDelta = 1;  // the diff cabinet carries a delta
+constexpr uint8_t kFileTypeWhole = 2;  // the diff cabinet carries the whole file
+
+struct PatchFileInfo {
+  std::string name;    // relative to the working folder, stored name without its first character
+  std::string newCrc;  // "0x%08x" after the patch
+  std::string oldCrc;  // "0x%08x" before the patch
+  uint8_t btFileType = 0;
+  uint64_t OrgFileSize = 0;
+  uint64_t NewFileSize = 0;
+};
+
+// True for the engine's own version records ("version.ini", "version.dat"
+// anywhere in the lower-cased name), which a list must never patch.
+bool IsProtectedFile(const std::string& name);
+
+// CRC texts compared without regard to letter case.
+bool CrcTextEquals(const std::string& a, const std::string& b);
+
+// Size of an existing file; 0 when it cannot be opened.
+uint64_t GetFileSize64(const std::string& path);
+
+// The name lower-cased as the engine keys file names (ASCII letters only;
+// other bytes, lead and trail bytes of double-byte characters among them,
+// stay as they are).
+std::string LowerFileName(const std::string& name);
+
+// True when a relative name stays inside its folder: not absolute, no
+// drive letter, no ".." component (either separator), not empty.
+bool IsSafeRelativePath(const std::string& name);
+
