@@ -17,6 +17,9 @@ uint32_t ApplyDebugMarker(const std::string& moduleFolder, uint32_t flags) {
 uint32_t PLV5_Init(PatchStartParams params, PatchStartResults* results) {
   params.flags = ApplyDebugMarker(plat::ModuleFolder(), params.flags);
   LogSetup((params.flags & kFlagLogEnabled) != 0, (params.flags & kFlagLogVerbose) != 0);
+  // The stop of an earlier session in this process cancelled its transfers;
+  // this session's fetches must not inherit that.
+  ClearTransferCancel();
   return CPatchMain::Instance().Init(params, results);
 }
 

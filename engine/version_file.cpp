@@ -9,6 +9,9 @@ constexpr size_t kMaxPath = 259;
 
 bool GetVerFile(const std::string& folder, uint32_t* version) {
   const std::string path = folder + "version.dat";
+  // A read-only copy (a client installed from read-only media) would
+  // otherwise refuse every commit, and no run could ever finish.
+  plat::SetAttributes(path, plat::kAttrNormal);
   plat::File file;
   if (path.size() > kMaxPath ||
       !file.Open(path, plat::File::kRead, plat::File::kShareRead, plat::File::kOpenExisting)) {
@@ -29,6 +32,9 @@ bool GetVerFile(const std::string& folder, uint32_t* version) {
 
 bool SetVerFile(const std::string& folder, uint32_t version) {
   const std::string path = folder + "version.dat";
+  // A read-only copy (a client installed from read-only media) would
+  // otherwise refuse every commit, and no run could ever finish.
+  plat::SetAttributes(path, plat::kAttrNormal);
   plat::File file;
   if (path.size() > kMaxPath ||
       !file.Open(path, plat::File::kWrite, plat::File::kShareNone, plat::File::kCreateAlways)) {

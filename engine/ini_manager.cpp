@@ -1,0 +1,34 @@
+#include "engine/ini_manager.h"
+
+#include "platform/ini_profile.h"
+#include "platform/path.h"
+#include "platform/process_paths.h"
+
+void CIniManager::SetFile(const std::string& name, bool relative) {
+  if (!relative) {
+    m_path = name;
+    return;
+  }
+  m_path = plat::CurrentFolder();
+  if (m_path.empty() || !plat::IsPathSeparator(m_path.back())) m_path += '\\';
+  m_path += name;
+}
+
+uint32_t CIniManager::GetInt(const std::string& section, const std::string& key) const {
+  return plat::ReadProfileInt(section.c_str(), key.c_str(), 0, m_path);
+}
+
+bool CIniManager::GetStringList(const std::string& section, const std::string& prefix,
+                                std::vector<std::string>& list) const {
+  char value[kMaxValue + 1];
+  bool found = false;
+  for (uint32_t n = 1;; ++n) {
+    const std::string key = prefix + std::to_string(n);
+    const uint32_t length =
+        plat::ReadProfileString(section.c_str(), key.c_str(), "", value, static_cast<uint32_t>(sizeof value), m_path);
+    if (length == 0) break;
+    list.emplace_back(value, length);
+    found = true;
+  }
+  return found;
+}
