@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr uint32_t kEngineBuild = 12;
-
 // The status parts that a progress kind refreshes in the published copy.
 void CopySummary(PatchStatus& to, const PatchStatus& from) {
   to.state = from.state;
@@ -60,30 +58,6 @@ CPatchMain::~CPatchMain() {
   StopAll();
 }
 
-uint32_t CPatchMain::Init(const PatchStartParams& params, PatchStartResults* /*results*/) {
-  LogWrite(kLogDetail, "Patch Exp Version [2_0_0_%d]", kEngineBuild);
-  m_ownerWindow = params.ownerWindow;
-  m_progressMessage = params.progressMessage;
-  m_errorMessage = params.errorMessage;
-
-  const size_t length = strnlen(params.workingFolder, sizeof params.workingFolder);
-  if (length == 0 || length == sizeof params.workingFolder) {
-    LogWrite(kLogError, "Invalid working folder in the start parameters");
-    return 3;
-  }
-  m_workingFolder.assign(params.workingFolder, length);
-  if (m_workingFolder.back() != '\\' && m_workingFolder.back() != '/') m_workingFolder += '\\';
-  m_flags = params.flags;
-  m_downloadFolder = m_workingFolder + "backup\\";
-  m_tempFolder = m_workingFolder + "backup\\temp\\";
-  m_outputFolder = m_workingFolder + "backup\\output\\";
-  m_downloaderType = params.downloaderType;
-
-  // The manifest and local-version decisions are not made yet, so the
-  // engine reports a manifest failure and a patch run cannot be started.
-  return 3;
-}
-
 uint32_t CPatchMain::StartEngine(uint32_t firstEventType, uint32_t firstSection) {
   for (const std::string* folder : {&m_downloadFolder, &m_tempFolder, &m_outputFolder}) {
     if (!RecCreateDirectory(*folder)) {
@@ -91,8 +65,16 @@ uint32_t CPatchMain::StartEngine(uint32_t firstEventType, uint32_t firstSection)
       return 0;
     }
   }
-  if (!StartThread(nullptr, 0)) return 0;
+  // Cleared before the thread starts: a stop flag left by an earlier
+  // session would end the new thread's loop before its first pass.
   m_stop.store(false);
+  {
+    // The launcher must not read the end state of an earlier run of this
+    // process as the state of this one.
+    std::lock_guard<std::mutex> lock(m_statusLock);
+    m_publishedStatus = m_liveStatus;
+  }
+  if (!StartThread(nullptr, 0)) return 0;
   PostEngineEvent(firstEventType, firstSection, 0);
   m_stepStartTick = plat::TickCount();
   return 1;
@@ -100,6 +82,10 @@ uint32_t CPatchMain::StartEngine(uint32_t firstEventType, uint32_t firstSection)
 
 uint32_t CPatchMain::StartPatch() {
   m_runStartTick = plat::TickCount();
+  // A process may run the engine more than once; nothing of an earlier run
+  // may leak into this one.
+  m_expectedCrcs.clear();
+  ResetVersionState();
   return StartEngine(kEventVersionStep, m_versions.local + 1);
 }
 
@@ -138,7 +124,10 @@ void CPatchMain::UnlockStatus() { m_statusLock.unlock(); }
 
 void CPatchMain::Run() {
   while (!m_stop.load() && IsRunning()) {
-    plat::SleepMs(1);
+    // One event per pass with at most the 1 ms pause between passes; a
+    // queued event ends the pause at once, so a run's many small steps do
+    // not each wait out the pause.
+    WaitForEvent(1);
     ProcessOneEvent();
     if (m_downloader && m_downloader->Update() < 0) {
       LogWrite(kLogError, "Failed to update downloader : LastErrorCode [%d]",
@@ -146,19 +135,6 @@ void CPatchMain::Run() {
       LogWrite(kLogDetail, "Error [%d] occured", static_cast<int32_t>(kErrorDownloadFailed));
       PostToOwner(m_errorMessage, kErrorDownloadFailed);
     }
-  }
-}
-
-void CPatchMain::OnMessage(const EngineEvent& event) {
-  if (m_stop.load()) return;
-  switch (event.type) {
-    case kEventError:
-      LogWrite(kLogDetail, "Error [%d] occured", static_cast<int32_t>(event.sectionOrCode));
-      PostToOwner(m_errorMessage, event.sectionOrCode);
-      break;
-    default:
-      // The version, section and self-update steps are the patch driver's.
-      break;
   }
 }
 
@@ -209,7 +185,9 @@ float CPatchMain::ComputeTotalPercent() const {
   const uint32_t perVersion = 100u / v.toGo;
   const uint32_t done = v.lastCompleted - v.local;
   const float base = static_cast<float>(done * perVersion);
-  if (m_liveStatus.sectionCount == 0) return base;
+  // A committed version counts whole in the base; its section counters
+  // would count it a second time (and push the total past 100).
+  if (m_liveStatus.sectionCount == 0 || v.lastCompleted >= v.current) return base;
 
   const float perSection = static_cast<float>(perVersion) / 3.0f / static_cast<float>(m_liveStatus.sectionCount);
   auto phase = [perSection](uint32_t count, float percent) {
@@ -258,12 +236,6 @@ bool CPatchMain::CreateTaskWorker() {
   return true;
 }
 
-void CPatchMain::SelfUpdateProgress(int32_t done, int32_t total) {
-  const double percent = total == 0 ? 0.0 : static_cast<double>(done) / total * 100.0;
-  EngineEvent event{kEventSelfUpdateProgress, static_cast<uint32_t>(static_cast<int32_t>(percent)), 0, std::string()};
-  Instance().PostEngineEventRecord(event);
-}
-
 void CPatchMain::AddTaskWorkerForTesting(std::unique_ptr<CTaskWorker> worker) {
   m_taskWorkers.push_back(std::move(worker));
 }
@@ -278,11 +250,17 @@ void CPatchMain::ResetForTesting() {
   ClearEvents();
   m_stop.store(false);
   m_versions = Versions{};
-  m_CurrentPatchList = CurrentPatchList{};
+  m_CurrentPatchList = PatchList{};
+  m_expectedCrcs.clear();
+  m_hasLastRequest = false;
+  m_requestAttempts = 0;
+  m_wrongCrcRetries = 0;
   m_liveStatus = PatchStatus{};
   {
     std::lock_guard<std::mutex> lock(m_statusLock);
     m_publishedStatus = PatchStatus{};
   }
   m_ownerWindow = nullptr;
+  m_downloadUrls.clear();
+  m_flags = 0;
 }

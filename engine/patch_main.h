@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "apply/task_host.h"
 #include "download/downloader.h"
+#include "engine/patch_list.h"
 #include "engine/patch_types.h"
 #include "workers/msg_proc.h"
 #include "workers/task.h"
@@ -28,27 +30,30 @@ constexpr uint32_t kEventError = 0;
 constexpr uint32_t kEventSelfUpdateProgress = 2;
 constexpr uint32_t kEventVersionStep = 3;
 constexpr uint32_t kEventSelfUpdateStart = 4;
+constexpr uint32_t kEventSelfUpdateDone = 1;
+constexpr uint32_t kEventVerify = 5;
+constexpr uint32_t kEventFinish = 6;
+constexpr uint32_t kEventCabinetReady = 7;
 constexpr uint32_t kEventDownloadComplete = 8;  // 8..12 follow the download statuses 0..4
+constexpr uint32_t kEventDownloadFailed = 9;
+constexpr uint32_t kEventConnectionLost = 10;
+constexpr uint32_t kEventDiskFull = 11;
+constexpr uint32_t kEventDownloadProgress = 12;
+constexpr uint32_t kEventPreDownloadStep = 18;
+constexpr uint32_t kEventPreDownloadDone = 19;
 
 // Error code of the error message when the downloader pump fails.
 constexpr uint32_t kErrorDownloadFailed = 3;
 
-// Progress counters of the version being worked on, as the total percent
-// needs them.
-struct CurrentPatchList {
-  uint32_t downloadedSections = 0;  // cabinets downloaded and verified
-  uint32_t extractedFiles = 0;      // extracted-file events
-  uint32_t patchedSections = 0;     // sections patched
-};
-
-class CPatchMain : public CWorker, public CMsgProc, public NotifierDownloadStatus {
+class CPatchMain : public CWorker, public CMsgProc, public NotifierDownloadStatus, public TaskHost {
  public:
   static CPatchMain& Instance();
 
   ~CPatchMain() override;
 
-  // First steps of initialisation: the version log line, owner window and
-  // messages, working folder and flags, the backup folder names.
+  // Reads the manifest and the local version and prepares the task worker
+  // and the download manager; 0 when a patch run can start (other codes:
+  // 3, 4, 5, 6, 7, 11).
   uint32_t Init(const PatchStartParams& params, PatchStartResults* results);
   uint32_t StartPatch();
   uint32_t StartSelfUpdate();
@@ -73,20 +78,41 @@ class CPatchMain : public CWorker, public CMsgProc, public NotifierDownloadStatu
   // logged).
   bool CreateTaskWorker();
 
-  // Progress of a self-update transfer, posted as an event of type 2.
-  static void SelfUpdateProgress(int32_t done, int32_t total);
-
   float ComputeTotalPercent() const;
 
   // Accessors for the parts of the engine that build on this object.
   PatchStatus& LiveStatus() { return m_liveStatus; }
-  CurrentPatchList& PatchList() { return m_CurrentPatchList; }
+  PatchList& CurrentList() { return m_CurrentPatchList; }
+  const ExpectedCrcMap& ExpectedCrcs() const { return m_expectedCrcs; }
+  const std::vector<std::string>& DownloadUrls() const { return m_downloadUrls; }
+  CDownloader* Downloader() { return m_downloader.get(); }
+  // The settings part that every task gets a copy of.
+  EngineSettings Settings() const;
+
+  // TaskHost
+  bool Stopping() const override { return m_stop.load(); }
+  void PostTaskEvent(const EngineEvent& event) override { PostEngineEventRecord(event); }
+  using TaskHost::PostTaskEvent;
+
+  // The patch list of a version: fetched, read, deleted, and the section
+  // plan built. 0 or the list's error code (2, 9, 10, 21).
+  uint32_t LoadPatchList(uint32_t version);
+  // Asks the download manager for one section's cabinet, or queues event 7
+  // at once when the cabinet is already in place. 0 or 3.
+  uint32_t RequestDownloadSection(uint32_t version, const SectionPlanEntry& entry);
+  // The download pump: requests plan entries from the cursor on until one
+  // download is in flight or the plan is done. 0 or a request's error.
+  uint32_t RequestPendingDownloads();
+  // Every file the run's patch lists named against the CRC the last list
+  // gave it: 0, 20 at the first mismatch, 2 when stopped.
+  uint32_t CheckSumCheck();
+  // Fetches "delete.ini" and deletes the obsolete files it names.
+  void ProcessDeleteList();
   const std::string& WorkingFolder() const { return m_workingFolder; }
   const std::string& DownloadFolder() const { return m_downloadFolder; }
   const std::string& TempFolder() const { return m_tempFolder; }
   const std::string& OutputFolder() const { return m_outputFolder; }
   uint32_t Flags() const { return m_flags; }
-  bool Stopping() const { return m_stop.load(); }
   size_t TaskWorkerCount() const { return m_taskWorkers.size(); }
   CTaskWorker* TaskWorkerAt(size_t i) { return m_taskWorkers[i].get(); }
 
@@ -108,11 +134,38 @@ class CPatchMain : public CWorker, public CMsgProc, public NotifierDownloadStatu
   void AddTaskWorkerForTesting(std::unique_ptr<CTaskWorker> worker);
   void SetDownloaderForTesting(std::unique_ptr<CDownloader> downloader);
   void ResetForTesting();
+  ExpectedCrcMap& ExpectedCrcsForTesting() { return m_expectedCrcs; }
+  void SetDownloadUrlsForTesting(const std::vector<std::string>& urls) { m_downloadUrls = urls; }
+  void SetFlagsForTesting(uint32_t flags) { m_flags = flags; }
 
  private:
   CPatchMain();
   uint32_t StartEngine(uint32_t firstEventType, uint32_t firstSection);
   void PostToOwner(uint32_t message, uint32_t wParam);
+  // The driver's handlers, one per event type.
+  void OnVersionStep(uint32_t next);
+  void BeginVersion();
+  void OnCabinetReady(uint32_t section);
+  void OnDownloadDone(uint32_t requestNumber);
+  void OnDownloadFailed(uint32_t requestNumber);
+  void OnDownloadProgress(uint32_t requestNumber);
+  void OnExtractProgress(const EngineEvent& event);
+  void OnExtractDone(const EngineEvent& event);
+  void OnPatchProgress(const EngineEvent& event);
+  void OnSectionPatched(uint32_t section);
+  void OnVerify();
+  void OnFinish();
+  void OnSelfUpdateStart();
+  void OnSelfUpdateProgress(uint32_t percent);
+  void OnSelfUpdateDone();
+  void OnPreDownloadStep(uint32_t version);
+  void OnPreDownloadDone();
+  // Removes the request from the in-flight table; false when unknown.
+  bool TakeInFlight(uint32_t requestNumber, uint32_t* section);
+  const SectionPlanEntry* FindPlanEntry(uint32_t section) const;
+  const std::string& ExpectedCabCrc(uint32_t section, bool isDiff) const;
+  void ResetVersionState();
+  void PublishStatusPart(uint32_t kind);
   // Stops every thread; quiet when logging must not be used (process exit).
   void StopAll();
 
@@ -131,7 +184,13 @@ class CPatchMain : public CWorker, public CMsgProc, public NotifierDownloadStatu
   PatchStatus m_publishedStatus{};
   std::mutex m_statusLock;
 
-  CurrentPatchList m_CurrentPatchList;
+  PatchList m_CurrentPatchList;
+  ExpectedCrcMap m_expectedCrcs;
+  // The most recent section request and how often it was made in a row.
+  bool m_hasLastRequest = false;
+  SectionPlanEntry m_lastRequest{0, 0};
+  uint32_t m_requestAttempts = 0;
+  std::string m_manifestPath;
   std::vector<std::unique_ptr<CTaskWorker>> m_taskWorkers;
 
   uint32_t m_stepStartTick = 0;

@@ -79,6 +79,13 @@ struct PatchStatus {
   float patchPercent;
 };
 
+// Copies a text into a status field, cut to fit with its terminator.
+inline void SetStatusText(char (&field)[kEngineTextSize], const char* text) {
+  size_t n = 0;
+  for (; n + 1 < kEngineTextSize && text[n] != '\0'; ++n) field[n] = text[n];
+  field[n] = '\0';
+}
+
 // The launcher and the engine of the 32-bit product share these records;
 // pin their layout there.
 #if UINTPTR_MAX == 0xFFFFFFFFu

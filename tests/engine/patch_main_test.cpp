@@ -90,9 +90,13 @@ TEST_F(EngineTest, StartPatchCreatesFoldersAndRunsTheEngineThread) {
   // The engine thread handles events by itself now.
   engine().ReportError(22);
   auto messages = Drain(300);
-  ASSERT_EQ(1u, messages.size());
-  EXPECT_EQ(kError, messages[0].message);
-  EXPECT_EQ(22u, messages[0].wParam);
+  size_t errors = 0;
+  for (const auto& m : messages) {
+    if (m.message != kError) continue;
+    ++errors;
+    EXPECT_EQ(22u, m.wParam);
+  }
+  EXPECT_EQ(1u, errors);
   PLV5_Uninit();
   EXPECT_FALSE(engine().IsRunning());
   EXPECT_TRUE(log.Contains("[64]14:03:27 PLV5_StartPatch() begins\r\n"));
@@ -166,7 +170,7 @@ TEST_F(EngineTest, SetStateAndPublishProgressCopyOnlyTheirPart) {
 TEST_F(EngineTest, TotalPercent) {
   CPatchMain::Versions& v = engine().VersionInfo();
   PatchStatus& live = engine().LiveStatus();
-  CurrentPatchList& list = engine().PatchList();
+  PatchList& list = engine().CurrentList();
 
   // Nothing to go, equal minimal and latest, or a last version out of range.
   v = CPatchMain::Versions{};
@@ -186,6 +190,7 @@ TEST_F(EngineTest, TotalPercent) {
   v.latest = 13;
   v.toGo = 3;
   v.lastCompleted = 11;
+  v.current = 12;
   live.sectionCount = 0;
   EXPECT_FLOAT_EQ(33.0f, engine().ComputeTotalPercent());
 
@@ -204,6 +209,11 @@ TEST_F(EngineTest, TotalPercent) {
   PatchStatus* published = PLV5_LockStatus();
   EXPECT_FLOAT_EQ(46.75f, published->totalPercent);
   PLV5_UnlockStatus();
+
+  // Once the version is committed its sections are part of the base and
+  // are not counted again.
+  v.lastCompleted = 12;
+  EXPECT_FLOAT_EQ(66.0f, engine().ComputeTotalPercent());
 }
 
 TEST_F(EngineTest, ValidVersionsLieBetweenLocalMinimalAndLatest) {
@@ -272,13 +282,6 @@ TEST_F(EngineTest, DownloadStatusesBecomeEngineEvents) {
   EXPECT_EQ(2u, engine().PendingEvents());
 }
 
-TEST_F(EngineTest, SelfUpdateProgressPostsTruncatedPercent) {
-  CPatchMain::SelfUpdateProgress(50, 200);
-  CPatchMain::SelfUpdateProgress(1, 3);
-  CPatchMain::SelfUpdateProgress(7, 0);
-  EXPECT_EQ(3u, engine().PendingEvents());
-}
-
 // A download manager whose upkeep fails.
 class FailingDownloader : public CDownloader {
  public:
@@ -297,11 +300,13 @@ TEST_F(EngineTest, FailedDownloaderUpkeepPostsErrorThree) {
   ASSERT_EQ(1u, PLV5_StartPatch());
   auto messages = Drain(100);
   PLV5_Uninit();
-  ASSERT_FALSE(messages.empty());
+  size_t errors = 0;
   for (const auto& m : messages) {
-    EXPECT_EQ(kError, m.message);
+    if (m.message != kError) continue;
+    ++errors;
     EXPECT_EQ(3u, m.wParam);
   }
+  EXPECT_GE(errors, 1u);
   EXPECT_EQ(1, stops);
   EXPECT_TRUE(log.Contains("[8]14:03:27 Failed to update downloader : LastErrorCode [1001]\r\n"));
   EXPECT_TRUE(log.Contains("[1]14:03:27 Error [3] occured\r\n"));
