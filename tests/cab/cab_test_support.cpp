@@ -217,28 +217,7 @@ std::vector<uint8_t> ReadCabData(const std::string& name) { return testsupport::
 namespace {
 
 std::vector<std::vector<std::string>> ReadTable(const std::string& file) {
-  std::vector<std::vector<std::string>> rows;
-  std::istringstream in(testsupport::ReadFileText(CabDataDir() + file));
-  std::string line;
-  bool header = true;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    if (header) {
-      header = false;
-      continue;
-    }
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-      const size_t tab = line.find('\t', start);
-      fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-      if (tab == std::string::npos) break;
-      start = tab + 1;
-    }
-    rows.push_back(fields);
-  }
-  return rows;
+  return testsupport::ReadTsv(CabDataDir() + file);
 }
 
 }  // namespace

@@ -87,4 +87,29 @@ ScopedCurrentDir::~ScopedCurrentDir() {
   fs::current_path(saved_, ec);
 }
 
+std::vector<std::vector<std::string>> ReadTsv(const std::string& path) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream text(ReadFileText(path));
+  std::string line;
+  bool header = true;
+  while (std::getline(text, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    if (header) {
+      header = false;
+      continue;
+    }
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+      const size_t tab = line.find('\t', start);
+      fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+      if (tab == std::string::npos) break;
+      start = tab + 1;
+    }
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
 }  // namespace testsupport

@@ -33,6 +33,10 @@ bool WriteFileBytes(const std::string& path, const void* data, size_t size);
 bool WriteFileText(const std::string& path, const std::string& text);
 bool PathExists(const std::string& path);
 
+// The rows of a tab-separated table after its header line, each split at
+// the tabs; empty lines are skipped and CR LF line ends accepted.
+std::vector<std::vector<std::string>> ReadTsv(const std::string& path);
+
 // True when a Windows test binary runs under Wine.
 bool RunningUnderWine();
 

@@ -1,0 +1,274 @@
+// Patch runs against repositories written by the fixture builder: the
+// decisions of the driver (which cabinet, how often, from which server)
+// and the client they leave behind.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "engine/patch_entry.h"
+#include "tests/e2e/engine_run.h"
+#include "tests/support/nginx_server.h"
+#include "tests/support/patch_repo.h"
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+using testsupport::Bytes;
+using testsupport::FileTree;
+using testsupport::PatchRepoBuilder;
+using testsupport::SectionSpec;
+
+namespace {
+
+Bytes Pattern(size_t size, uint32_t seed) {
+  Bytes bytes(size);
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < size; ++i) {
+    x = x * 1103515245u + 12345u;
+    bytes[i] = static_cast<uint8_t>(x >> 16);
+    if (i % 97 == 0) bytes[i] = 0xA7;  // the delta format's escape byte
+  }
+  return bytes;
+}
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// Version 100 to 103: 101 has two sections (a same-size edit, a grown file,
+// a replaced text and a new file in a new folder), 102 has none, 103 one.
+void DescribeVersions(PatchRepoBuilder& repo) {
+  FileTree v101 = repo.InitialTree();
+  Bytes engine = v101["bin\\engine.dll"];
+  for (size_t i = 100; i < engine.size(); i += 1000) engine[i] ^= 0x5A;
+  v101["bin\\engine.dll"] = engine;
+  Bytes grown = v101["data\\a.dat"];
+  const Bytes inserted = Pattern(3000, 9);
+  grown.insert(grown.begin() + 5000, inserted.begin(), inserted.end());
+  v101["data\\a.dat"] = grown;
+  v101["readme.txt"] = Text("Welcome to version 101\r\n");
+  v101["data\\new\\n.bin"] = Pattern(5000, 4);
+  repo.AddVersion(101, v101,
+                  {SectionSpec{{"bin\\engine.dll", "data\\a.dat"}}, SectionSpec{{"readme.txt", "data\\new\\n.bin"}}});
+  repo.AddVersion(102, v101);
+  FileTree v103 = v101;
+  Bytes b = v103["data\\b.dat"];
+  b.resize(b.size() - 700);
+  v103["data\\b.dat"] = b;
+  repo.AddVersion(103, v103, {SectionSpec{{"data\\b.dat"}}});
+}
+
+FileTree InitialTree() {
+  return FileTree{{"bin\\engine.dll", Pattern(40000, 1)},
+                  {"data\\a.dat", Pattern(20000, 2)},
+                  {"data\\b.dat", Pattern(9000, 3)},
+                  {"data\\Version.INI", Text("[local]\r\nkeep=1\r\n")},
+                  {"readme.txt", Text("Welcome\r\n")}};
+}
+
+class DriverScenarioTest : public ::testing::Test {
+ protected:
+  DriverScenarioTest() : repo_(100, InitialTree()) {}
+
+  void SetUp() override { ASSERT_TRUE(server_.Started()); }
+
+  // Two servers chosen in a fixed order: "a" first, then "b".
+  void Build() {
+    repo_.SetServers({server_.Url("/a"), server_.Url("/b")});
+    repo_.SetPodWeights({"1", "0"});
+    ASSERT_TRUE(repo_.WriteServer(serverDir_.Path())) << repo_.Error();
+    ASSERT_TRUE(repo_.WriteClient(clientDir_.Path())) << repo_.Error();
+    e2e::ServeFolder(server_, serverDir_.Path(), {"/a/", "/b/"});
+  }
+
+  e2e::RunOutcome Run(e2e::RunOptions options = e2e::RunOptions()) {
+    options.timeoutMs = 60000;
+    return e2e::RunPatch(clientDir_.Path(), server_.Url("/a/version.ini"), options);
+  }
+
+  // Serves other bytes at one server's copy of a file.
+  void ServeAt(const std::string& path, const Bytes& bytes) {
+    testsupport::HttpRoute route;
+    route.body.assign(bytes.begin(), bytes.end());
+    server_.Set(path, route);
+  }
+  void Missing(const std::string& path) {
+    testsupport::HttpRoute route;
+    route.status = 404;
+    server_.Set(path, route);
+  }
+
+  // Requests for section cabinets, in order, with their server prefix;
+  // repeats of one request in a row are one.
+  std::vector<std::string> CabinetRequests() const {
+    std::vector<std::string> cabs;
+    for (const std::string& head : server_.Requests()) {
+      const size_t start = head.find(' ') + 1;
+      const std::string path = head.substr(start, head.find(' ', start) - start);
+      // One failed fetch tries the server several times; count it once.
+      if (path.size() > 4 && path.compare(path.size() - 4, 4, ".cab") == 0 && (cabs.empty() || cabs.back() != path)) {
+        cabs.push_back(path);
+      }
+    }
+    return cabs;
+  }
+
+  std::string Differences() const { return testsupport::CompareClientTree(clientDir_.Path(), repo_.ExpectedTree()); }
+
+  Bytes Corrupted(const std::string& relative) const {
+    Bytes bytes = testsupport::ReadFileBytes(serverDir_.Path() + relative);
+    bytes[bytes.size() / 2] ^= 0xFF;
+    return bytes;
+  }
+
+  PatchRepoBuilder repo_;
+  testsupport::HttpTestServer server_;
+  testsupport::TempDir serverDir_;
+  testsupport::TempDir clientDir_;
+};
+
+TEST_F(DriverScenarioTest, APristineClientTakesEveryDiffCabinetOnce) {
+  DescribeVersions(repo_);
+  Build();
+  const e2e::RunOutcome outcome = Run();
+  ASSERT_EQ(0u, outcome.initResult);
+  ASSERT_EQ(0u, outcome.errorCode);
+  ASSERT_TRUE(outcome.finished);
+  EXPECT_EQ("", Differences());
+  EXPECT_EQ(103, testsupport::ReadClientVersion(clientDir_.Path()));
+  EXPECT_EQ((std::vector<std::string>{"/a/101/1D.cab", "/a/101/2D.cab", "/a/103/1D.cab"}), CabinetRequests());
+  // The empty version 102 costs its list and nothing else.
+  EXPECT_EQ(1, server_.RequestCount("/a/102/version.list"));
+}
+
+TEST_F(DriverScenarioTest, AChangedClientFileSendsItsSectionToTheNormalCabinet) {
+  DescribeVersions(repo_);
+  Build();
+  // The player's copy differs from what the deltas were made from.
+  Bytes mine = repo_.InitialTree().at("data\\a.dat");
+  mine[10] ^= 1;
+  ASSERT_TRUE(testsupport::WriteFileBytes(testsupport::ClientPath(clientDir_.Path(), "data\\a.dat"), mine.data(),
+                                          mine.size()));
+  const e2e::RunOutcome outcome = Run();
+  ASSERT_TRUE(outcome.finished) << outcome.errorCode;
+  EXPECT_EQ("", Differences());
+  EXPECT_EQ((std::vector<std::string>{"/a/101/1N.cab", "/a/101/2D.cab", "/a/103/1D.cab"}), CabinetRequests());
+}
+
+TEST_F(DriverScenarioTest, ACabinetAlreadyDownloadedIsNotFetchedAgain) {
+  DescribeVersions(repo_);
+  Build();
+  fs::create_directories(fs::path(clientDir_.Path()) / "backup" / "101");
+  fs::copy_file(fs::path(serverDir_.Path()) / "101" / "2D.cab", fs::path(clientDir_.Path()) / "backup" / "101" / "2D.cab");
+  const e2e::RunOutcome outcome = Run();
+  ASSERT_TRUE(outcome.finished) << outcome.errorCode;
+  EXPECT_EQ("", Differences());
+  EXPECT_EQ((std::vector<std::string>{"/a/101/1D.cab", "/a/103/1D.cab"}), CabinetRequests());
+}
+
+TEST_F(DriverScenarioTest, AWrongCrcIsFetchedOnceMoreFromTheNextServer) {
+  DescribeVersions(repo_);
+  Build();
+  ServeAt("/a/101/1D.cab", Corrupted("101/1D.cab"));
+  const e2e::RunOutcome outcome = Run();
+  ASSERT_TRUE(outcome.finished) << outcome.errorCode;
+  EXPECT_EQ("", Differences());
+  EXPECT_EQ((std::vector<std::string>{"/a/101/1D.cab", "/b/101/1D.cab", "/a/101/2D.cab", "/a/103/1D.cab"}),
+            CabinetRequests());
+}
+
+TEST_F(DriverScenarioTest, TwoWrongCrcsInARowEndTheRunWithThree) {
+  DescribeVersions(repo_);
+  Build();
+  ServeAt("/a/101/2D.cab", Corrupted("101/2D.cab"));
+  ServeAt("/b/101/2D.cab", Corrupted("101/2D.cab"));
+  const e2e::RunOutcome outcome = Run();
+  EXPECT_FALSE(outcome.finished);
+  EXPECT_EQ(3u, outcome.errorCode);
+  EXPECT_EQ(100, testsupport::ReadClientVersion(clientDir_.Path()));
+  EXPECT_FALSE(fs::exists(fs::path(clientDir_.Path()) / "backup" / "101" / "2D.cab"));
+}
+
+TEST_F(DriverScenarioTest, AMissingDiffCabinetFallsBackToTheNormalOne) {
+  DescribeVersions(repo_);
+  Build();
+  Missing("/a/101/1D.cab");
+  Missing("/b/101/1D.cab");
+  const e2e::RunOutcome outcome = Run();
+  ASSERT_TRUE(outcome.finished) << outcome.errorCode;
+  EXPECT_EQ("", Differences());
+  EXPECT_EQ((std::vector<std::string>{"/a/101/1D.cab", "/a/101/1N.cab", "/a/101/2D.cab", "/a/103/1D.cab"}),
+            CabinetRequests());
+}
+
+TEST_F(DriverScenarioTest, ANormalCabinetMissingEverywhereEndsTheRunWithThree) {
+  DescribeVersions(repo_);
+  Build();
+  for (const char* path : {"/a/103/1D.cab", "/b/103/1D.cab", "/a/103/1N.cab", "/b/103/1N.cab"}) Missing(path);
+  const e2e::RunOutcome outcome = Run();
+  EXPECT_EQ(3u, outcome.errorCode);
+  // Version 101 stays committed (the empty 102 writes no "version.dat");
+  // 103's normal cabinet is tried on each server once.
+  EXPECT_EQ(101, testsupport::ReadClientVersion(clientDir_.Path()));
+  EXPECT_EQ((std::vector<std::string>{"/a/101/1D.cab", "/a/101/2D.cab", "/a/103/1D.cab", "/a/103/1N.cab",
+                                      "/b/103/1N.cab"}),
+            CabinetRequests());
+}
+
+TEST_F(DriverScenarioTest, AStoppedVersionResumesAtItsFirstUnfinishedSection) {
+  DescribeVersions(repo_);
+  Build();
+  // Stop as soon as the first section of 101 is recorded as patched.
+  const std::string sectionRecord = clientDir_.Path() + "backup/101/prg_section.list";
+  e2e::RunOptions first;
+  first.stopAfter = [&](size_t) { return fs::exists(sectionRecord); };
+  const e2e::RunOutcome interrupted = Run(first);
+  ASSERT_TRUE(interrupted.stoppedEarly);
+  EXPECT_EQ(100, testsupport::ReadClientVersion(clientDir_.Path()));
+  const size_t before = CabinetRequests().size();
+
+  const e2e::RunOutcome resumed = Run();
+  ASSERT_TRUE(resumed.finished) << resumed.errorCode;
+  EXPECT_EQ("", Differences());
+  const std::vector<std::string> all = CabinetRequests();
+  const std::vector<std::string> second(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+  for (const std::string& path : second) EXPECT_NE("/a/101/1D.cab", path);
+  EXPECT_FALSE(fs::exists(sectionRecord));
+}
+
+TEST_F(DriverScenarioTest, AListNamingAFileOutsideTheClientStopsTheRunWithTen) {
+  DescribeVersions(repo_);
+  Build();
+  testsupport::PatchListData list;
+  list.patchVersion = 101;
+  testsupport::PatchListSection section;
+  section.diffCabCrc = "0x00000000";
+  section.normalCabCrc = "0x00000000";
+  testsupport::PatchListRecord hostile;
+  hostile.name = "..\\escaped.txt";
+  hostile.type = 2;
+  section.records.push_back(hostile);
+  list.sections.push_back(section);
+  ServeAt("/a/101/version.list", testsupport::WritePatchList(list));
+  const e2e::RunOutcome outcome = Run();
+  EXPECT_EQ(10u, outcome.errorCode);
+  EXPECT_TRUE(CabinetRequests().empty());
+  EXPECT_FALSE(fs::exists(fs::path(clientDir_.Path()).parent_path().parent_path() / "escaped.txt"));
+}
+
+// nginx as the patch server: a real peer with its own idea of HTTP.
+TEST_F(DriverScenarioTest, PatchesFromNginx) {
+  if (!testsupport::NginxServer::Available()) GTEST_SKIP() << "nginx runs only beside the native build";
+  DescribeVersions(repo_);
+  testsupport::NginxServer nginx;
+  ASSERT_TRUE(nginx.Start(serverDir_.Path(), {"/a/", "/b/", "/c/"})) << nginx.Error();
+  repo_.SetServers({nginx.Url("/a"), nginx.Url("/b"), nginx.Url("/c")});
+  repo_.SetDeleteList({});
+  ASSERT_TRUE(repo_.WriteServer(serverDir_.Path())) << repo_.Error();
+  ASSERT_TRUE(repo_.WriteClient(clientDir_.Path())) << repo_.Error();
+  e2e::RunOptions options;
+  options.timeoutMs = 60000;
+  const e2e::RunOutcome outcome = e2e::RunPatch(clientDir_.Path(), nginx.Url("/a/version.ini"), options);
+  ASSERT_TRUE(outcome.finished) << outcome.errorCode;
+  EXPECT_EQ("", Differences());
+  EXPECT_EQ(103, testsupport::ReadClientVersion(clientDir_.Path()));
+}
+
+}  // namespace
