@@ -13,6 +13,7 @@ int ListCommand(int argc, char** argv);
 int FetchCommand(int argc, char** argv);
 int CabCommand(int argc, char** argv);
 int JpatchCommand(int argc, char** argv);
+int PatchCommand(int argc, char** argv);
 
 // The table that main() dispatches on, in the order `patchtool` lists them.
 #define PATCHTOOL_COMMANDS \
@@ -20,4 +21,5 @@ int JpatchCommand(int argc, char** argv);
   {"list", "list FILE              show a version.list in readable form", ListCommand}, \
   {"fetch", "fetch URL FILE [--resume] [--transport socket|inet|moniker|all]  download one file", FetchCommand}, \
   {"cab", "cab list CAB | cab extract CAB DIR   list or extract a cabinet", CabCommand}, \
-  {"jpatch", "jpatch ORIG DELTA OUT [--mode memory|inplace|file]  apply a JojoDiff delta", JpatchCommand},
+  {"jpatch", "jpatch ORIG DELTA OUT [--mode memory|inplace|file]  apply a JojoDiff delta", JpatchCommand}, \
+  {"patch", "patch CLIENT_DIR MANIFEST_URL [--flags N]  bring a client to the latest version", PatchCommand},
