@@ -233,6 +233,22 @@ TEST_F(DriverScenarioTest, AStoppedVersionResumesAtItsFirstUnfinishedSection) {
   EXPECT_FALSE(fs::exists(sectionRecord));
 }
 
+// A run that ended between the record of the last section and the commit
+// finds every section done: the version is committed, not failed for ever.
+TEST_F(DriverScenarioTest, AVersionPatchedButNotCommittedIsCommitted) {
+  DescribeVersions(repo_);
+  Build();
+  ASSERT_TRUE(testsupport::WriteTree(clientDir_.Path(), *repo_.TreeAt(101)));
+  fs::create_directories(fs::path(clientDir_.Path()) / "backup" / "101");
+  const uint8_t allDone[2] = {1, 1};
+  ASSERT_TRUE(testsupport::WriteFileBytes(clientDir_.Path() + "backup/101/prg_section.list", allDone, 2));
+  const e2e::RunOutcome outcome = Run();
+  ASSERT_TRUE(outcome.finished) << outcome.errorCode;
+  EXPECT_EQ("", Differences());
+  EXPECT_EQ((std::vector<std::string>{"/a/103/1D.cab"}), CabinetRequests());
+  EXPECT_FALSE(fs::exists(fs::path(clientDir_.Path()) / "backup" / "101" / "prg_section.list"));
+}
+
 TEST_F(DriverScenarioTest, AListNamingAFileOutsideTheClientStopsTheRunWithTen) {
   DescribeVersions(repo_);
   Build();

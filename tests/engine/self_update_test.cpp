@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/system_info.h"
 #include "tests/engine/log_capture.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/test_support.h"
@@ -78,6 +79,27 @@ TEST(ProcSelfUpdate, MovesAnIrreplaceableTargetToANumberedName) {
     EXPECT_FALSE(PathExists(dir / "t.dll.after_patch"));
     EXPECT_TRUE(log.Contains("MoveFileEx Success. #2. " + dir.Path() + "t.dll.pre_zulpatch => " + dir.Path() + "t.dll"));
   }
+}
+
+// On Windows a running program's file is held open: it can be neither
+// replaced nor renamed, and the update waits for a later start.
+TEST(ProcSelfUpdate, ATargetHeldOpenStaysForALaterRun) {
+  if (!plat::IsWindowsSystem()) GTEST_SKIP() << "only Windows refuses to move a file that is held open";
+  TempDir dir;
+  LogCapture log;
+  ASSERT_TRUE(WriteFileText(dir / "run.exe", "running"));
+  ASSERT_TRUE(WriteFileText(dir / "run.exe.pre_zulpatch", "new"));
+  plat::File held;
+  ASSERT_TRUE(held.Open(dir / "run.exe", plat::File::kRead, plat::File::kShareRead, plat::File::kOpenExisting));
+  EXPECT_FALSE(ProcSelfUpdateIn(dir.Path()));
+  EXPECT_TRUE(log.Contains("Failed to rename old file name to removeable file name : " + dir.Path() + "run.exe => " +
+                           dir.Path() + "run.exe.del_zulpatch"));
+  EXPECT_TRUE(PathExists(dir / "run.exe.pre_zulpatch"));
+  held.Close();
+  EXPECT_EQ("running", ReadFileText(dir / "run.exe"));
+  // Once the program has ended, the next start installs the update.
+  EXPECT_TRUE(ProcSelfUpdateIn(dir.Path()));
+  EXPECT_EQ("new", ReadFileText(dir / "run.exe"));
 }
 
 TEST(ProcSelfUpdate, StopsAtAnUpdateWithoutATargetName) {
