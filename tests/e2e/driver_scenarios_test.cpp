@@ -233,6 +233,25 @@ TEST_F(DriverScenarioTest, AStoppedVersionResumesAtItsFirstUnfinishedSection) {
   EXPECT_FALSE(fs::exists(sectionRecord));
 }
 
+// A section stopped after its first file resumes at the next file: the
+// first file has its new contents, which the diff test must not hold
+// against the diff cabinet.
+TEST_F(DriverScenarioTest, AStoppedSectionResumesAtItsNextFile) {
+  DescribeVersions(repo_);
+  Build();
+  const Bytes patched = repo_.TreeAt(101)->at("bin\\engine.dll");
+  ASSERT_TRUE(testsupport::WriteFileBytes(testsupport::ClientPath(clientDir_.Path(), "bin\\engine.dll"), patched.data(),
+                                          patched.size()));
+  fs::create_directories(fs::path(clientDir_.Path()) / "backup" / "101");
+  const uint8_t oneDone[4] = {1, 0, 0, 0};
+  ASSERT_TRUE(testsupport::WriteFileBytes(clientDir_.Path() + "backup/101/prg_f1.list", oneDone, 4));
+  const e2e::RunOutcome outcome = Run();
+  ASSERT_TRUE(outcome.finished) << outcome.errorCode;
+  EXPECT_EQ("", Differences());
+  EXPECT_EQ((std::vector<std::string>{"/a/101/1D.cab", "/a/101/2D.cab", "/a/103/1D.cab"}), CabinetRequests());
+  EXPECT_FALSE(fs::exists(fs::path(clientDir_.Path()) / "backup" / "101" / "prg_f1.list"));
+}
+
 // A run that ended between the record of the last section and the commit
 // finds every section done: the version is committed, not failed for ever.
 TEST_F(DriverScenarioTest, AVersionPatchedButNotCommittedIsCommitted) {
