@@ -107,8 +107,8 @@ void CPatchMain::BeginVersion() {
   if (result != 0) ReportError(result);
 }
 
-const SectionPlanEntry* CPatchMain::FindPlanEntry(uint32_t section) const {
-  for (const SectionPlanEntry& entry : m_CurrentPatchList.plan) {
+SectionPlanEntry* CPatchMain::FindPlanEntry(uint32_t section) {
+  for (SectionPlanEntry& entry : m_CurrentPatchList.plan) {
     if (entry.section == section) return &entry;
   }
   return nullptr;
@@ -191,17 +191,16 @@ void CPatchMain::OnDownloadDone(uint32_t requestNumber) {
 void CPatchMain::OnDownloadFailed(uint32_t requestNumber) {
   uint32_t section = 0;
   if (!TakeInFlight(requestNumber, &section)) return;
-  const SectionPlanEntry* found = FindPlanEntry(section);
+  SectionPlanEntry* entry = FindPlanEntry(section);
   LogWrite(kLogDetail, "Downloaded Failed Section Cab File : ver [%d], section [%d] IsDiff [%s]",
-           AsInt(m_versions.current), AsInt(section), found && found->IsDiff ? "Y" : "N");
-  if (!found) return;
+           AsInt(m_versions.current), AsInt(section), entry && entry->IsDiff ? "Y" : "N");
+  if (!entry) return;
   LogWrite(kLogDetail, "Try file-patch section cab file : ver [%d], section [%d]", AsInt(m_versions.current),
            AsInt(section));
-  SectionPlanEntry& entry = const_cast<SectionPlanEntry&>(*found);
   // The normal cabinet replaces whole files, so it serves whatever state
   // the client's files are in.
-  entry.IsDiff = 0;
-  const uint32_t result = RequestDownloadSection(m_versions.current, entry);
+  entry->IsDiff = 0;
+  const uint32_t result = RequestDownloadSection(m_versions.current, *entry);
   if (result != 0) ReportError(result);
 }
 

@@ -162,7 +162,7 @@ class CPatchMain : public CWorker, public CMsgProc, public NotifierDownloadStatu
   void OnPreDownloadDone();
   // Removes the request from the in-flight table; false when unknown.
   bool TakeInFlight(uint32_t requestNumber, uint32_t* section);
-  const SectionPlanEntry* FindPlanEntry(uint32_t section) const;
+  SectionPlanEntry* FindPlanEntry(uint32_t section);
   const std::string& ExpectedCabCrc(uint32_t section, bool isDiff) const;
   void ResetVersionState();
   void PublishStatusPart(uint32_t kind);
