@@ -1,7 +1,5 @@
 #include "download/http_inet.h"
 
-#include <vector>
-
 #include "download/http_socket.h"
 #include "download/http_url.h"
 #include "download/local_file.h"
@@ -41,8 +39,6 @@ bool OpenInetRequest(plat::InetRequest& request, const std::string& url) {
   return opened;
 }
 
-int32_t ClampToInt32(int64_t value) { return value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value); }
-
 }  // namespace
 
 int32_t GetFileByInet(const std::string& localPath, const std::string& url, int32_t resume,
@@ -50,8 +46,6 @@ int32_t GetFileByInet(const std::string& localPath, const std::string& url, int3
   LogWrite(kLogDetail, "Tried to getting file from http server by INET : URL [%s], LocalFile [%s], Continue [%s]",
            url.c_str(), localPath.c_str(), resume != 0 ? "YES" : "NO");
   ClearTransferCancel();
-  std::vector<char> block(kHttpBlockSize, 0);
-
   {
     plat::File existing;
     if (existing.Open(localPath, plat::File::kReadWrite, plat::File::kShareRead, plat::File::kOpenExisting)) {
@@ -75,36 +69,18 @@ int32_t GetFileByInet(const std::string& localPath, const std::string& url, int3
   if (!OpenInetRequest(request, url)) return kFetchOpenFailed;
   const int32_t contentLength = request.ContentLength();
 
-  auto diskFull = [&]() {
-    file.Close();
-    LogWrite(kLogError, "disk is full");
-    return kFetchDiskFull;
-  };
-  if (2 * static_cast<int64_t>(contentLength) > GetDiskFreeBytes(plat::FolderOf(localPath))) return diskFull();
+  if (2 * static_cast<int64_t>(contentLength) > GetDiskFreeBytes(plat::FolderOf(localPath))) {
+    return DiskFullResult(file);
+  }
   file.Seek(0, 0);
 
   int64_t done = 0;
-  int32_t got = request.Read(block.data(), kHttpBlockSize);
-  while (got != 0) {
-    if (got < 0) break;
-    if (progress) progress(ClampToInt32(done), contentLength);
-    done += got;
-    uint32_t written = 0;
-    if (!file.Write(block.data(), static_cast<uint32_t>(got), &written)) {
-      if (plat::LastError() == plat::kErrorDiskFull) return diskFull();
-      file.Close();
-      LogWrite(kLogError, "Failed to WriteFile file : %s", localPath.c_str());
-      return kFetchOpenFailed;
-    }
-    if (IsTransferCanceled()) {
-      file.Close();
-      LogWrite(kLogDetail, "Canceled downloading");
-      return kFetchCanceled;
-    }
-    got = request.Read(block.data(), kHttpBlockSize);
-  }
+  bool readFailed = false;
+  const int32_t written = WriteBody([&](char* buffer, int32_t size) { return request.Read(buffer, size); }, file,
+                                    localPath, progress, contentLength, &done, &readFailed);
+  if (written != kFetchOk) return written;
   // A body cut short of its announced length is a broken connection.
-  if (got < 0 || (contentLength >= 0 && done < contentLength)) {
+  if (readFailed || (contentLength >= 0 && done < contentLength)) {
     file.Close();
     LogWrite(kLogError, "Disconnected INET connection");
     return kFetchDisconnected;

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "download/http_url.h"
 #include "download/local_file.h"
@@ -36,7 +35,6 @@ int32_t ParseDecimal(const char* text) {
   return static_cast<int32_t>(negative ? -value : value);
 }
 
-int32_t ClampToInt32(int64_t value) { return value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value); }
 
 void SendText(CHttpSocket& socket, const char* text) { socket.SendAll(text, static_cast<int32_t>(strlen(text))); }
 
@@ -209,7 +207,6 @@ int32_t GetFileBySocket(const std::string& url, int32_t resume, const std::strin
   socket.Open();
   int32_t contentLength = 0;
   int32_t resumeOffset = 0;
-  std::vector<char> block(kHttpBlockSize, 0);
   plat::File file;
 
   if (resume != 0 && file.Open(localPath, plat::File::kReadWrite, plat::File::kShareRead, plat::File::kOpenExisting)) {
@@ -231,12 +228,9 @@ int32_t GetFileBySocket(const std::string& url, int32_t resume, const std::strin
   const int32_t requestedOffset = resumeOffset;
   if (!SendHttpGet(socket, url, nullptr, &contentLength, &resumeOffset)) return kFetchOpenFailed;
 
-  auto diskFull = [&]() {
-    file.Close();
-    LogWrite(kLogError, "disk is full");
-    return kFetchDiskFull;
-  };
-  if (2 * static_cast<int64_t>(contentLength) > GetDiskFreeBytes(plat::FolderOf(localPath))) return diskFull();
+  if (2 * static_cast<int64_t>(contentLength) > GetDiskFreeBytes(plat::FolderOf(localPath))) {
+    return DiskFullResult(file);
+  }
 
   if (resumeOffset == 0) {
     // A whole body replaces the file: whatever an older attempt left beyond
@@ -257,30 +251,15 @@ int32_t GetFileBySocket(const std::string& url, int32_t resume, const std::strin
 
   const int64_t total = static_cast<int64_t>(contentLength) + resumeOffset;
   int64_t done = resumeOffset;
-  int32_t got = socket.Receive(block.data(), kHttpBlockSize);
-  while (got != 0) {
-    if (got < 0) break;
-    if (progress) progress(ClampToInt32(done), ClampToInt32(total));
-    done += got;
-    uint32_t written = 0;
-    if (!file.Write(block.data(), static_cast<uint32_t>(got), &written)) {
-      if (plat::LastError() == plat::kErrorDiskFull) return diskFull();
-      // Any other lost write would leave a hole in the file.
-      file.Close();
-      LogWrite(kLogError, "Failed to WriteFile file : %s", localPath.c_str());
-      return kFetchOpenFailed;
-    }
-    if (IsTransferCanceled()) {
-      file.Close();
-      LogWrite(kLogDetail, "Canceled downloading");
-      return kFetchCanceled;
-    }
-    got = socket.Receive(block.data(), kHttpBlockSize);
-  }
+  bool readFailed = false;
+  const int32_t written =
+      WriteBody([&](char* buffer, int32_t size) { return socket.Receive(buffer, size); }, file, localPath, progress,
+                ClampToInt32(total), &done, &readFailed);
+  if (written != kFetchOk) return written;
 
   // A body that ends before its announced length is a broken connection,
   // not a complete file.
-  if (got < 0 || (contentLength >= 0 && done - resumeOffset < contentLength)) {
+  if (readFailed || (contentLength >= 0 && done - resumeOffset < contentLength)) {
     file.Close();
     LogWrite(kLogError, "Disconnected http socket connection");
     return kFetchDisconnected;

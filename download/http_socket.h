@@ -12,6 +12,7 @@
 #include <string>
 
 #include "download/fetch_result.h"
+#include "download/local_file.h"
 #include "platform/socket.h"
 
 // Time-outs of the socket transfer, process-wide. Connecting to a patch
@@ -25,7 +26,6 @@ uint32_t SocketConnectTimeoutMs();
 uint32_t SocketReceiveTimeoutMs();
 
 // Limits of one transfer.
-constexpr int32_t kHttpBlockSize = 16384;
 constexpr int32_t kHttpLineSize = 4096;  // one head line and its terminator
 
 class CHttpSocket {

@@ -1,5 +1,7 @@
 #include "download/local_file.h"
 
+#include <vector>
+
 #include "engine/folders.h"
 #include "engine/patch_log.h"
 
@@ -15,4 +17,36 @@ int64_t GetDiskFreeBytes(const std::string& folder) {
     return 0;
   }
   return freeBytes > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(freeBytes);
+}
+
+int32_t DiskFullResult(plat::File& file) {
+  file.Close();
+  LogWrite(kLogError, "disk is full");
+  return kFetchDiskFull;
+}
+
+int32_t WriteBody(const std::function<int32_t(char* buffer, int32_t size)>& read, plat::File& file,
+                  const std::string& localPath, const TransferProgress& progress, int32_t progressTotal,
+                  int64_t* done, bool* readFailed) {
+  std::vector<char> block(kHttpBlockSize, 0);
+  int32_t got = read(block.data(), kHttpBlockSize);
+  while (got > 0) {
+    if (progress) progress(ClampToInt32(*done), progressTotal);
+    *done += got;
+    uint32_t written = 0;
+    if (!file.Write(block.data(), static_cast<uint32_t>(got), &written)) {
+      if (plat::LastError() == plat::kErrorDiskFull) return DiskFullResult(file);
+      file.Close();
+      LogWrite(kLogError, "Failed to WriteFile file : %s", localPath.c_str());
+      return kFetchOpenFailed;
+    }
+    if (IsTransferCanceled()) {
+      file.Close();
+      LogWrite(kLogDetail, "Canceled downloading");
+      return kFetchCanceled;
+    }
+    got = read(block.data(), kHttpBlockSize);
+  }
+  *readFailed = got < 0;
+  return kFetchOk;
 }

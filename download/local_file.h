@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
+#include "download/fetch_result.h"
 #include "platform/file_system.h"
 
 // Creates every missing folder along `path` (a failure there shows up as a
@@ -15,3 +17,23 @@ bool FileCreate(const std::string& path, plat::File* file);
 // Free bytes on the disk that holds `folder` (the current folder when it is
 // empty); 0, with a level-4 log line, when the system cannot tell.
 int64_t GetDiskFreeBytes(const std::string& folder);
+
+// Bytes read and written per step of a body.
+constexpr int32_t kHttpBlockSize = 16384;
+
+// A byte count for the 32-bit progress callback.
+inline int32_t ClampToInt32(int64_t value) { return value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value); }
+
+// Reads a response body block by block (`read` gives the bytes read, 0 at
+// its end, negative when the connection failed) and writes it to `file` at
+// its current position, calling `progress` (done, progressTotal) before
+// each block. `done` counts on from its value. Returns kFetchOk when the
+// body ended, with *readFailed telling whether a read failed; otherwise,
+// with the file closed and the reason logged, kFetchDiskFull, kFetchCanceled
+// or kFetchOpenFailed (any other failed write, which would leave a hole).
+int32_t WriteBody(const std::function<int32_t(char* buffer, int32_t size)>& read, plat::File& file,
+                  const std::string& localPath, const TransferProgress& progress, int32_t progressTotal,
+                  int64_t* done, bool* readFailed);
+
+// Closes the file and logs the full disk; kFetchDiskFull.
+int32_t DiskFullResult(plat::File& file);
