@@ -93,6 +93,22 @@ void DestroyDecompressor(const Allocator& allocator, Decompressor* decompressor)
 // kOk, kBadType or kBadParameter.
 CodecStatus CheckCompressionType(uint16_t typeCompress);
 
+// Allocates a codec (constructed with the type and the allocator) and runs
+// its Init; a codec that fails Init is destroyed again. The factories below
+// are this for their own codec class.
+template <class Codec>
+CodecStatus CreateInitialised(uint16_t type, const Allocator& allocator, Decompressor** out) {
+  Codec* codec = allocator.New<Codec>(type, allocator);
+  if (!codec) return CodecStatus::kNoMemory;
+  const CodecStatus status = codec->Init();
+  if (status != CodecStatus::kOk) {
+    DestroyDecompressor(allocator, codec);
+    return status;
+  }
+  *out = codec;
+  return CodecStatus::kOk;
+}
+
 // The factories of the individual codecs (one file each).
 CodecStatus CreateStoredDecompressor(uint16_t type, const Allocator& allocator, Decompressor** out);
 CodecStatus CreateMszipDecompressor(uint16_t type, const Allocator& allocator, Decompressor** out);

@@ -455,15 +455,7 @@ class LzxDecompressor final : public Decompressor {
 }  // namespace
 
 CodecStatus CreateLzxDecompressor(uint16_t type, const Allocator& allocator, Decompressor** out) {
-  LzxDecompressor* lzx = allocator.New<LzxDecompressor>(type, allocator);
-  if (!lzx) return CodecStatus::kNoMemory;
-  const CodecStatus status = lzx->Init();
-  if (status != CodecStatus::kOk) {
-    DestroyDecompressor(allocator, lzx);
-    return status;
-  }
-  *out = lzx;
-  return CodecStatus::kOk;
+  return CreateInitialised<LzxDecompressor>(type, allocator, out);
 }
 
 }  // namespace cab

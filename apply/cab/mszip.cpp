@@ -302,15 +302,7 @@ class MszipDecompressor final : public Decompressor {
 }  // namespace
 
 CodecStatus CreateMszipDecompressor(uint16_t type, const Allocator& allocator, Decompressor** out) {
-  MszipDecompressor* mszip = allocator.New<MszipDecompressor>(type, allocator);
-  if (!mszip) return CodecStatus::kNoMemory;
-  const CodecStatus status = mszip->Init();
-  if (status != CodecStatus::kOk) {
-    DestroyDecompressor(allocator, mszip);
-    return status;
-  }
-  *out = mszip;
-  return CodecStatus::kOk;
+  return CreateInitialised<MszipDecompressor>(type, allocator, out);
 }
 
 }  // namespace cab

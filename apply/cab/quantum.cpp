@@ -268,15 +268,7 @@ class QuantumDecompressor final : public Decompressor {
 }  // namespace
 
 CodecStatus CreateQuantumDecompressor(uint16_t type, const Allocator& allocator, Decompressor** out) {
-  QuantumDecompressor* quantum = allocator.New<QuantumDecompressor>(type, allocator);
-  if (!quantum) return CodecStatus::kNoMemory;
-  const CodecStatus status = quantum->Init();
-  if (status != CodecStatus::kOk) {
-    DestroyDecompressor(allocator, quantum);
-    return status;
-  }
-  *out = quantum;
-  return CodecStatus::kOk;
+  return CreateInitialised<QuantumDecompressor>(type, allocator, out);
 }
 
 }  // namespace cab
