@@ -30,19 +30,6 @@ bool WaitFor(int fd, short events, uint32_t timeoutMs) {
 
 }  // namespace
 
-TcpSocket::~TcpSocket() { Close(); }
-
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoSocket; }
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kNoSocket;
-  }
-  return *this;
-}
-
 bool TcpSocket::Open() {
   Close();
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

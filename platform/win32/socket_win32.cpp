@@ -49,19 +49,6 @@ bool WaitFor(SOCKET s, bool forWrite, uint32_t timeoutMs) {
 
 }  // namespace
 
-TcpSocket::~TcpSocket() { Close(); }
-
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoSocket; }
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kNoSocket;
-  }
-  return *this;
-}
-
 bool TcpSocket::Open() {
   StartWinsock();
   Close();
