@@ -100,7 +100,7 @@ void CPatchMain::BeginVersion() {
   if (m_CurrentPatchList.plan.empty()) {
     // Every section was patched by an earlier run that ended before the
     // commit: commit now instead of failing the run for ever.
-    OnSectionPatched(0);
+    CommitVersion();
     return;
   }
   const uint32_t result = RequestPendingDownloads();
@@ -242,22 +242,24 @@ void CPatchMain::OnPatchProgress(const EngineEvent& event) {
   PublishProgress(event.value != 0 ? 14 : 13);
 }
 
-// Section 0 commits a version whose sections were all patched earlier.
 void CPatchMain::OnSectionPatched(uint32_t section) {
   PatchList& list = m_CurrentPatchList;
-  Versions& v = m_versions;
-  if (section != 0) {
-    PublishProgress(15);
-    ++list.patchedSections;
-    if (section <= list.sectionProgress.size()) list.sectionProgress[section - 1] = 1;
-  }
+  PublishProgress(15);
+  ++list.patchedSections;
+  if (section >= 1 && section <= list.sectionProgress.size()) list.sectionProgress[section - 1] = 1;
   SectionProgressRecord record;
-  record.Init(m_downloadFolder, v.current, list.dwSectionNum);
-  if (section != 0) record.Save(list.sectionProgress);
+  record.Init(m_downloadFolder, m_versions.current, list.dwSectionNum);
+  record.Save(list.sectionProgress);
   for (uint32_t flag : list.sectionProgress) {
     if (flag == 0) return;  // other sections are still on their way
   }
+  CommitVersion();
+}
 
+// Every section of the current version is patched: "version.dat" moves on
+// and the next version follows.
+void CPatchMain::CommitVersion() {
+  Versions& v = m_versions;
   SetState(kStateCommitting);
   v.lastCompleted = v.current;
   m_liveStatus.downloadFile[0] = '\0';
@@ -276,6 +278,8 @@ void CPatchMain::OnSectionPatched(uint32_t section) {
     ReportError(19);
     return;
   }
+  SectionProgressRecord record;
+  record.Init(m_downloadFolder, v.current, m_CurrentPatchList.dwSectionNum);
   record.Delete();
   DeleteFolder(m_tempFolder);
   RecCreateDirectory(m_tempFolder);

@@ -153,6 +153,7 @@ class CPatchMain : public CWorker, public CMsgProc, public NotifierDownloadStatu
   void OnExtractDone(const EngineEvent& event);
   void OnPatchProgress(const EngineEvent& event);
   void OnSectionPatched(uint32_t section);
+  void CommitVersion();
   void OnVerify();
   void OnFinish();
   void OnSelfUpdateStart();
