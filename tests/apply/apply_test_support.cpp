@@ -64,22 +64,9 @@ std::string Sandbox::VersionFolder(uint32_t version) const {
 }
 
 void Sandbox::CopyInitialClient() const {
-  // File by file: the MinGW library's recursive fs::copy copies nothing
-  // under Wine and reports no error.
-  const fs::path source(E2eDir() + "sandbox/client");
-  std::error_code error;
-  for (auto it = fs::recursive_directory_iterator(source, error); !error && it != fs::recursive_directory_iterator();
-       it.increment(error)) {
-    if (!it->is_regular_file()) continue;
-    std::string relative = fs::relative(it->path(), source).generic_string();
-    for (char& c : relative) {
-      if (c == '/') c = '\\';
-    }
-    // The copies keep the read-only attribute an installed client's files
-    // may have.
-    RecCreateDirectoryFile(settings_.workingFolder + relative);
-    plat::CopyOneFile(it->path().string(), settings_.workingFolder + relative, false);
-  }
+  // The copies keep the read-only attribute an installed client's files
+  // may have.
+  testsupport::CopyTree(E2eDir() + "sandbox/client", settings_.workingFolder);
 }
 
 void Sandbox::PlaceCabinet(const std::string& source, uint32_t version, const std::string& name) const {

@@ -140,32 +140,6 @@ std::string CompareTree(const std::string& folder, const std::vector<ExpectedFil
   return diff.str();
 }
 
-void CopyTree(const std::string& from, const std::string& to) {
-  // File by file: the MinGW library's recursive copy copies nothing under
-  // Wine.
-  const fs::path source(from), target(to);
-  fs::create_directories(target);
-  for (const auto& entry : fs::recursive_directory_iterator(source)) {
-    const fs::path destination = target / fs::relative(entry.path(), source);
-    if (entry.is_directory()) {
-      fs::create_directories(destination);
-    } else if (entry.is_regular_file()) {
-      fs::copy_file(entry.path(), destination, fs::copy_options::overwrite_existing);
-    }
-  }
-}
-
-void RemoveTree(const std::string& folder) {
-  const fs::path root(folder);
-  std::error_code error;
-  if (!fs::exists(root, error)) return;
-  // Windows refuses to delete a read-only file.
-  for (const auto& entry : fs::recursive_directory_iterator(root, error)) {
-    fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, error);
-  }
-  fs::remove_all(root);
-}
-
 int64_t ReadVersionDat(const std::string& clientFolder) {
   const std::vector<uint8_t> bytes = testsupport::ReadFileBytes(clientFolder + "version.dat");
   if (bytes.size() < 4) return -1;

@@ -55,10 +55,6 @@ std::vector<ExpectedFile> ReadTreeManifest(const std::string& tsvPath, const std
 std::string CompareTree(const std::string& folder, const std::vector<ExpectedFile>& expected,
                         const std::vector<std::string>& ignored);
 
-// Copies a folder tree.
-void CopyTree(const std::string& from, const std::string& to);
-// Removes a folder tree, read-only files included.
-void RemoveTree(const std::string& folder);
 
 // The four bytes of version.dat, or -1.
 int64_t ReadVersionDat(const std::string& clientFolder);

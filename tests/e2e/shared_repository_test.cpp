@@ -25,8 +25,8 @@ class SharedRepositoryTest : public ::testing::Test {
   }
 
   void FreshClient() {
-    e2e::RemoveTree(sandbox_.Path() + "client");
-    e2e::CopyTree(scenario_ + "sandbox", sandbox_.Path());
+    testsupport::RemoveTree(sandbox_.Path() + "client");
+    testsupport::CopyTree(scenario_ + "sandbox", sandbox_.Path());
   }
 
   std::string Client() const { return sandbox_.Path() + "client" + static_cast<char>(fs::path::preferred_separator); }
@@ -110,7 +110,7 @@ TEST_F(SharedRepositoryTest, StoppedAtAnyPointThenRunAgainEndsExact) {
   for (size_t stopAt = 0; stopAt < messages; stopAt += std::max<size_t>(step, 1)) {
     SCOPED_TRACE("stopped after progress message " + std::to_string(stopAt));
     FreshClient();
-    e2e::RemoveTree(Client() + "backup");
+    testsupport::RemoveTree(Client() + "backup");
     e2e::RunOptions first;
     first.stopAfter = [stopAt](size_t index) { return index >= stopAt; };
     const e2e::RunOutcome interrupted = e2e::RunPatch(Client(), ManifestUrl(), first);

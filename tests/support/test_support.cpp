@@ -112,4 +112,28 @@ std::vector<std::vector<std::string>> ReadTsv(const std::string& path) {
   return rows;
 }
 
+void CopyTree(const std::string& from, const std::string& to) {
+  const fs::path source(from), target(to);
+  fs::create_directories(target);
+  for (const auto& entry : fs::recursive_directory_iterator(source)) {
+    const fs::path destination = target / fs::relative(entry.path(), source);
+    if (entry.is_directory()) {
+      fs::create_directories(destination);
+    } else if (entry.is_regular_file()) {
+      fs::copy_file(entry.path(), destination, fs::copy_options::overwrite_existing);
+    }
+  }
+}
+
+void RemoveTree(const std::string& folder) {
+  const fs::path root(folder);
+  std::error_code error;
+  if (!fs::exists(root, error)) return;
+  // Windows refuses to delete a read-only file.
+  for (const auto& entry : fs::recursive_directory_iterator(root, error)) {
+    fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, error);
+  }
+  fs::remove_all(root);
+}
+
 }  // namespace testsupport

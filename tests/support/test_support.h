@@ -33,6 +33,12 @@ bool WriteFileBytes(const std::string& path, const void* data, size_t size);
 bool WriteFileText(const std::string& path, const std::string& text);
 bool PathExists(const std::string& path);
 
+// Copies a folder tree file by file (the MinGW library's recursive copy
+// copies nothing under Wine); read-only files stay read-only.
+void CopyTree(const std::string& from, const std::string& to);
+// Removes a folder tree, read-only files included.
+void RemoveTree(const std::string& folder);
+
 // The rows of a tab-separated table after its header line, each split at
 // the tabs; empty lines are skipped and CR LF line ends accepted.
 std::vector<std::vector<std::string>> ReadTsv(const std::string& path);
