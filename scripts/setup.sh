@@ -3,15 +3,18 @@
 # Safe to run again: packages already present are not fetched twice.
 set -euo pipefail
 
+# Each command a script of ours calls comes from one of these packages
+# (the table of commands below is checked after the install).
 packages=(
   cmake ninja-build g++ make pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libcurl4-openssl-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine64 xvfb xauth
+  # "wine64" holds the loader, "wine" the wine/wineboot/wineserver commands.
+  wine wine64 xvfb xauth x11-utils x11-apps imagemagick xdotool
   clang libclang-rt-14-dev
-  cabextract gcab nginx-light curl
-  python3
+  cabextract gcab nginx-light curl debootstrap
+  python3 procps coreutils findutils sed gawk grep
 )
 
 missing=()
@@ -31,6 +34,9 @@ else
   echo "setup: all packages present"
 fi
 
-for tool in i686-w64-mingw32-g++-posix x86_64-w64-mingw32-g++-posix wine cmake ninja; do
+for tool in i686-w64-mingw32-g++-posix x86_64-w64-mingw32-g++-posix \
+  i686-w64-mingw32-windres x86_64-w64-mingw32-windres \
+  wine wineboot wineserver Xvfb xauth xwininfo xwd convert xdotool \
+  cmake ninja g++ clang cabextract gcab nginx curl python3 pkill timeout sha256sum; do
   command -v "$tool" >/dev/null || { echo "setup: $tool is missing after install" >&2; exit 1; }
 done
