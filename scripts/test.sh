@@ -11,15 +11,15 @@ jobs=${PATCHER_JOBS:-$(nproc)}
 step() { printf '\n==== %s ====\n' "$*"; }
 
 step "native build"
-cmake -S . -B "$build/native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPATCHER_BENCHMARKS=ON >/dev/null
+cmake -S . -B "$build/native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPATCHER_BENCHMARKS=ON -DPATCHER_WERROR=ON >/dev/null
 cmake --build "$build/native" -j "$jobs"
 
 step "win32 product build (compile and link)"
-cmake -S . -B "$build/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
+cmake -S . -B "$build/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DPATCHER_WERROR=ON >/dev/null
 cmake --build "$build/win32" -j "$jobs"
 
 step "win64 build"
-cmake -S . -B "$build/win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null
+cmake -S . -B "$build/win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" -DPATCHER_WERROR=ON >/dev/null
 cmake --build "$build/win64" -j "$jobs"
 
 # One Wine prefix for the run, made before the tests so they do not race
