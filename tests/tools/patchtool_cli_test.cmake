@@ -1,4 +1,5 @@
-# Runs `patchtool crc` on known files and checks lines and exit status.
+# Runs `patchtool crc` on known files and checks lines and exit status,
+# then the help, version and usage-error contract of the command line.
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 file(WRITE "${WORK}/digits.txt" "123456789")
@@ -33,4 +34,31 @@ run_tool(out status)
 if(status EQUAL 0)
   message(FATAL_ERROR "no arguments must fail")
 endif()
-message(STATUS "patchtool crc: 3 cases passed")
+
+# Each case: arguments (";"-separated), exit status, the stream that must
+# carry a usage text, and a text it must contain.
+set(cases
+  "--help|0|out|usage: patchtool COMMAND"
+  "-h|0|out|usage: patchtool COMMAND"
+  "crc,--help|0|out|usage: patchtool crc FILE"
+  "patch,C,U,--help|0|out|usage: patchtool patch CLIENT_DIR"
+  "--version|0|out|Halvrecht patcher version 28"
+  "|2|err|usage: patchtool COMMAND"
+  "no-such-command|2|err|unknown command 'no-such-command'"
+  "patch|2|err|usage: patchtool patch")
+foreach(case IN LISTS cases)
+  string(REPLACE "|" ";" fields "${case}")
+  list(GET fields 0 args)
+  list(GET fields 1 want_status)
+  list(GET fields 2 stream)
+  list(GET fields 3 want_text)
+  string(REPLACE "," ";" args "${args}")
+  execute_process(COMMAND ${EMULATOR} "${TOOL}" ${args}
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+  set(text "${${stream}}")
+  string(FIND "${text}" "${want_text}" at)
+  if(NOT status EQUAL want_status OR at EQUAL -1)
+    message(FATAL_ERROR "patchtool '${args}': status ${status} (want ${want_status}), std${stream}:\n${text}\nwant: ${want_text}")
+  endif()
+endforeach()
+message(STATUS "patchtool: 3 crc cases and the command-line cases passed")
