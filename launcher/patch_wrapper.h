@@ -126,6 +126,14 @@ class CPatchWrapper {
   void SetSkipMaintenanceCheck(bool skip) { skipMaintenanceCheck_ = skip; }
   // A version URL given here is used instead of the settings file's.
   void SetVersionUrl(const std::string& url) { versionUrl_ = url; }
+  // How long the maintenance download may take (MaintenanceDeadlineMs()
+  // unless set).
+  void SetMaintenanceDeadlineMs(uint32_t ms) { maintenanceDeadlineMs_ = ms; }
+
+  // PLV5_Uninit, once, if the engine was initialised and not yet stopped:
+  // what a front-end calls when the player cancels. The destructor does it
+  // too.
+  void StopEngine();
 
   // State, for front-ends and tests.
   bool Initialized() const { return initialized_; }
@@ -162,6 +170,7 @@ class CPatchWrapper {
   bool patchNeeded_ = true;
   bool selfUpdateNeeded_ = false;
   bool skipMaintenanceCheck_ = false;
+  uint32_t maintenanceDeadlineMs_;
   // The engine stopped for good: later messages of the same run change nothing.
   bool engineStopped_ = false;
 };

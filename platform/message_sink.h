@@ -29,6 +29,14 @@ struct WindowMessage {
 // PostMessageA. False when the handle is not a live window (or loop).
 bool PostWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
+// SetTimer / KillTimer on a window: starts (or restarts) a periodic timer
+// that delivers kTimerMessage with wParam = id to the window's thread, or
+// stops it. Only the thread that owns the window (loop) may call them.
+// False when the handle is not a live window (or loop), or, for
+// KillWindowTimer, when no such timer runs.
+bool SetWindowTimer(WindowHandle window, uintptr_t id, uint32_t periodMs);
+bool KillWindowTimer(WindowHandle window, uintptr_t id);
+
 // A message queue with timers, used by one thread. On Windows it is a
 // message-only window, so the same code runs in every build.
 class MessageLoop {

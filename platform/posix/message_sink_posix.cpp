@@ -47,6 +47,33 @@ bool PostWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam, 
   return true;
 }
 
+namespace {
+
+// The loop behind a handle, or null when the handle is not a live loop.
+MessageLoop::State* LiveLoop(WindowHandle window) {
+  std::lock_guard<std::mutex> registryLock(g_registryMutex);
+  if (!window || Registry().count(window) == 0) return nullptr;
+  return static_cast<MessageLoop::State*>(window);
+}
+
+}  // namespace
+
+bool SetWindowTimer(WindowHandle window, uintptr_t id, uint32_t periodMs) {
+  MessageLoop::State* state = LiveLoop(window);
+  if (!state) return false;
+  std::lock_guard<std::mutex> lock(state->mutex);
+  const auto period = std::chrono::milliseconds(std::max<uint32_t>(periodMs, 10));
+  state->timers[id] = MessageLoop::State::Timer{period, Clock::now() + period};
+  return true;
+}
+
+bool KillWindowTimer(WindowHandle window, uintptr_t id) {
+  MessageLoop::State* state = LiveLoop(window);
+  if (!state) return false;
+  std::lock_guard<std::mutex> lock(state->mutex);
+  return state->timers.erase(id) != 0;
+}
+
 MessageLoop::MessageLoop() : state_(std::make_unique<State>()) {
   std::lock_guard<std::mutex> registryLock(g_registryMutex);
   Registry().insert(state_.get());
@@ -59,17 +86,9 @@ MessageLoop::~MessageLoop() {
 
 WindowHandle MessageLoop::Handle() const { return state_.get(); }
 
-bool MessageLoop::SetTimer(uintptr_t id, uint32_t periodMs) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
-  const auto period = std::chrono::milliseconds(std::max<uint32_t>(periodMs, 10));
-  state_->timers[id] = State::Timer{period, Clock::now() + period};
-  return true;
-}
+bool MessageLoop::SetTimer(uintptr_t id, uint32_t periodMs) { return SetWindowTimer(Handle(), id, periodMs); }
 
-bool MessageLoop::KillTimer(uintptr_t id) {
-  std::lock_guard<std::mutex> lock(state_->mutex);
-  return state_->timers.erase(id) != 0;
-}
+bool MessageLoop::KillTimer(uintptr_t id) { return KillWindowTimer(Handle(), id); }
 
 bool MessageLoop::Get(WindowMessage* out, uint32_t timeoutMs) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);

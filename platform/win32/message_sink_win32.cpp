@@ -33,6 +33,14 @@ bool PostWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam, 
   return ::PostMessageA(static_cast<HWND>(window), message, wParam, lParam) != FALSE;
 }
 
+bool SetWindowTimer(WindowHandle window, uintptr_t id, uint32_t periodMs) {
+  return ::SetTimer(static_cast<HWND>(window), id, periodMs, nullptr) != 0;
+}
+
+bool KillWindowTimer(WindowHandle window, uintptr_t id) {
+  return ::KillTimer(static_cast<HWND>(window), id) != FALSE;
+}
+
 MessageLoop::MessageLoop() : state_(std::make_unique<State>()) {
   RegisterLoopClass();
   state_->window = ::CreateWindowExA(0, kLoopClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
@@ -45,11 +53,9 @@ MessageLoop::~MessageLoop() {
 
 WindowHandle MessageLoop::Handle() const { return state_->window; }
 
-bool MessageLoop::SetTimer(uintptr_t id, uint32_t periodMs) {
-  return ::SetTimer(state_->window, id, periodMs, nullptr) != 0;
-}
+bool MessageLoop::SetTimer(uintptr_t id, uint32_t periodMs) { return SetWindowTimer(Handle(), id, periodMs); }
 
-bool MessageLoop::KillTimer(uintptr_t id) { return ::KillTimer(state_->window, id) != FALSE; }
+bool MessageLoop::KillTimer(uintptr_t id) { return KillWindowTimer(Handle(), id); }
 
 bool MessageLoop::Get(WindowMessage* out, uint32_t timeoutMs) {
   const DWORD start = ::GetTickCount();
