@@ -72,6 +72,12 @@ void CPatchMain::OnVersionStep(uint32_t next) {
   }
   ResetVersionState();
   v.current = next;
+  // The summary names the version from its first publication on, also
+  // while its patch list is read.
+  m_liveStatus.version = v.current;
+  m_liveStatus.sectionCount = 0;
+  m_liveStatus.sectionsDownloaded = 0;
+  snprintf(m_liveStatus.stepText, sizeof m_liveStatus.stepText, "%d/%d", AsInt(v.current - v.local), AsInt(v.toGo));
   const uint32_t result = LoadPatchList(next);
   if (result != 0) {
     ReportError(result);
@@ -86,13 +92,10 @@ void CPatchMain::OnVersionStep(uint32_t next) {
 }
 
 void CPatchMain::BeginVersion() {
-  const Versions& v = m_versions;
-  SetState(kStateDownloading);
+  // The counters first: the state change publishes the whole summary.
   m_liveStatus.sectionCount = static_cast<uint16_t>(m_CurrentPatchList.dwSectionNum);
-  m_liveStatus.sectionsDownloaded = 0;
-  m_liveStatus.version = v.current;
-  snprintf(m_liveStatus.stepText, sizeof m_liveStatus.stepText, "%d/%d", AsInt(v.current - v.local), AsInt(v.toGo));
-  PublishProgress(19);
+  m_liveStatus.sectionsDownloaded = static_cast<uint16_t>(m_CurrentPatchList.downloadedSections);
+  SetState(kStateDownloading);
   if (m_CurrentPatchList.plan.empty() && m_versions.latest < m_versions.current) {
     PostEngineEvent(kEventPreDownloadDone, m_versions.current, 0);
     return;
@@ -130,6 +133,7 @@ void CPatchMain::OnCabinetReady(uint32_t section) {
   PatchList& list = m_CurrentPatchList;
   const Versions& v = m_versions;
   ++list.downloadedSections;
+  list.downloadUnderWay = false;
   LogWrite(kLogDetail, "Downloaded Success Section Cab File : ver [%d], section [%d]", AsInt(v.current), AsInt(section));
   m_liveStatus.sectionsDownloaded = static_cast<uint16_t>(list.downloadedSections);
   PublishProgress(19);
@@ -217,11 +221,13 @@ void CPatchMain::OnDownloadProgress(uint32_t requestNumber) {
   m_liveStatus.downloadReserved[0] = status.reserved[0];
   m_liveStatus.downloadReserved[1] = status.reserved[1];
   m_liveStatus.downloadElapsed = status.elapsed;
+  m_CurrentPatchList.downloadUnderWay = true;
   PublishProgress(2);
 }
 
 void CPatchMain::OnExtractProgress(const EngineEvent& event) {
   SetState(kStateExtracting);
+  m_CurrentPatchList.extractUnderWay = true;
   m_liveStatus.extractPercent = static_cast<float>(event.value);
   SetStatusText(m_liveStatus.extractFile, event.text.c_str());
   PublishProgress(event.value != 0 ? 16 : 17);
@@ -229,6 +235,7 @@ void CPatchMain::OnExtractProgress(const EngineEvent& event) {
 
 void CPatchMain::OnExtractDone(const EngineEvent& event) {
   ++m_CurrentPatchList.extractedFiles;
+  m_CurrentPatchList.extractUnderWay = false;
   SetState(kStateExtracting);
   m_liveStatus.extractPercent = 100.0f;
   SetStatusText(m_liveStatus.extractFile, event.text.c_str());
@@ -237,6 +244,7 @@ void CPatchMain::OnExtractDone(const EngineEvent& event) {
 
 void CPatchMain::OnPatchProgress(const EngineEvent& event) {
   SetState(kStatePatching);
+  m_CurrentPatchList.patchUnderWay = true;
   m_liveStatus.patchPercent = static_cast<float>(event.value);
   SetStatusText(m_liveStatus.patchFile, event.text.c_str());
   PublishProgress(event.value != 0 ? 14 : 13);
@@ -246,6 +254,7 @@ void CPatchMain::OnSectionPatched(uint32_t section) {
   PatchList& list = m_CurrentPatchList;
   PublishProgress(15);
   ++list.patchedSections;
+  list.patchUnderWay = false;
   if (section >= 1 && section <= list.sectionProgress.size()) list.sectionProgress[section - 1] = 1;
   SectionProgressRecord record;
   record.Init(m_downloadFolder, m_versions.current, list.dwSectionNum);

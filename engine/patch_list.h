@@ -49,6 +49,11 @@ struct PatchList {
   uint32_t downloadedSections = 0;         // cabinets downloaded and verified (and skipped sections)
   uint32_t extractedFiles = 0;             // extract-done events (and skipped sections)
   uint32_t patchedSections = 0;            // sections patched (and skipped sections)
+  // Whether a phase has a section under way whose percent is not yet in
+  // its counter: set by its progress events, cleared when the counter moves.
+  bool downloadUnderWay = false;
+  bool extractUnderWay = false;
+  bool patchUnderWay = false;
   uint32_t planCursor = 0;                 // next plan entry to request
 };
 

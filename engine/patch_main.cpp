@@ -162,6 +162,9 @@ void CPatchMain::PublishProgress(uint32_t kind) {
   m_liveStatus.totalPercent = ComputeTotalPercent();
   {
     std::lock_guard<std::mutex> lock(m_statusLock);
+    // The total moves with every part, not only with the summary: a front-end
+    // that shows it for an extract or patch event must not see a stale one.
+    m_publishedStatus.totalPercent = m_liveStatus.totalPercent;
     if (kind >= 1 && kind <= 3) {
       CopyDownload(m_publishedStatus, m_liveStatus);
     } else if (kind >= 4 && kind <= 12) {
@@ -190,13 +193,17 @@ float CPatchMain::ComputeTotalPercent() const {
   if (m_liveStatus.sectionCount == 0 || v.lastCompleted >= v.current) return base;
 
   const float perSection = static_cast<float>(perVersion) / 3.0f / static_cast<float>(m_liveStatus.sectionCount);
-  auto phase = [perSection](uint32_t count, float percent) {
-    if (count == 0) return 0.0f;
-    return static_cast<float>(count - 1) * perSection + percent * 0.01f * perSection;
+  // Finished sections count whole; the percent counts only for the section
+  // under way. (Taking the percent as the last finished section's share
+  // makes the total fall back by a section's share each time the next
+  // section of a phase starts at 0 %.)
+  auto phase = [perSection](uint32_t count, bool underWay, float percent) {
+    return static_cast<float>(count) * perSection + (underWay ? percent * 0.01f * perSection : 0.0f);
   };
-  const float download = phase(m_CurrentPatchList.downloadedSections, m_liveStatus.downloadPercent);
-  const float extract = phase(m_CurrentPatchList.extractedFiles, m_liveStatus.extractPercent);
-  const float patch = phase(m_CurrentPatchList.patchedSections, m_liveStatus.patchPercent);
+  const PatchList& list = m_CurrentPatchList;
+  const float download = phase(list.downloadedSections, list.downloadUnderWay, m_liveStatus.downloadPercent);
+  const float extract = phase(list.extractedFiles, list.extractUnderWay, m_liveStatus.extractPercent);
+  const float patch = phase(list.patchedSections, list.patchUnderWay, m_liveStatus.patchPercent);
   return extract + download + patch + base;
 }
 

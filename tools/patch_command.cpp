@@ -1,6 +1,7 @@
 // patchtool patch CLIENT_DIR MANIFEST_URL [--flags N]: one patch run of the
 // engine on a client folder, without the window. The progress the window
 // would show is printed instead; the exit code tells scripts the outcome.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -87,12 +88,14 @@ class ProgressPrinter {
   uint32_t Show(uint32_t kind) {
     PatchStatus status = *PLV5_LockStatus();
     PLV5_UnlockStatus();
+    // A section download that is retried starts over at 0 %; what a person
+    // watches must not go back.
+    total_ = std::max(total_, status.totalPercent);
     if (status.state != state_ || status.version != version_) {
       EndLine();
       state_ = status.state;
       version_ = status.version;
-      printf("[%5.1f%%] version %u (%s): %s\n", status.totalPercent, status.version, status.stepText,
-             StateText(status.state));
+      printf("[%5.1f%%] version %u (%s): %s\n", total_, status.version, status.stepText, StateText(status.state));
     }
     switch (kind) {
       case 2:
@@ -135,6 +138,7 @@ class ProgressPrinter {
   bool open_ = false;
   uint32_t state_ = 0;
   uint32_t version_ = 0;
+  float total_ = 0.0f;
 };
 
 }  // namespace

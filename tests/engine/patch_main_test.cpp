@@ -195,19 +195,27 @@ TEST_F(EngineTest, TotalPercent) {
   EXPECT_FLOAT_EQ(33.0f, engine().ComputeTotalPercent());
 
   // Two sections: S = 33 / 3 / 2 = 5.5 points per section and phase.
+  // Finished sections count whole, a percent only for the section under way.
   live.sectionCount = 2;
   list.downloadedSections = 2;
   live.downloadPercent = 100.0f;
   list.extractedFiles = 1;
+  list.extractUnderWay = true;
   live.extractPercent = 50.0f;
   list.patchedSections = 0;
-  live.patchPercent = 80.0f;  // no patched section yet: counts nothing
-  EXPECT_FLOAT_EQ(33.0f + (5.5f + 5.5f) + 2.75f, engine().ComputeTotalPercent());
+  live.patchPercent = 80.0f;  // left from a finished step: counts nothing
+  EXPECT_FLOAT_EQ(33.0f + 11.0f + (5.5f + 2.75f), engine().ComputeTotalPercent());
 
-  // The published summary carries the recomputed figure.
+  // The published summary carries the recomputed figure, and so does every
+  // other part's publication.
   engine().SetState(kStatePatching);
   PatchStatus* published = PLV5_LockStatus();
-  EXPECT_FLOAT_EQ(46.75f, published->totalPercent);
+  EXPECT_FLOAT_EQ(52.25f, published->totalPercent);
+  PLV5_UnlockStatus();
+  list.patchUnderWay = true;
+  engine().PublishProgress(14);
+  published = PLV5_LockStatus();
+  EXPECT_FLOAT_EQ(52.25f + 4.4f, published->totalPercent);
   PLV5_UnlockStatus();
 
   // Once the version is committed its sections are part of the base and
