@@ -127,7 +127,6 @@ void ConsoleLauncher::OnEngineError(uint32_t code) {
 
 void ConsoleLauncher::OnProgress(const PatchStatus& status, uint32_t kind, intptr_t) {
   UpdateStatusDisplay(&display_, status, kind);
-  total_ = std::max(total_, std::min(status.totalPercent, 100.0f));
   if (!options_.json) {
     ShowLine(false);
     return;
@@ -136,7 +135,7 @@ void ConsoleLauncher::OnProgress(const PatchStatus& status, uint32_t kind, intpt
   const double bytesDone = status.downloadPercent != 0.0f ? bytesTotal * status.downloadPercent * 0.01 : 0.0;
   Json(JsonField("event", "\"progress\"") + "," + JsonField("kind", std::to_string(kind)) + "," +
        JsonField("state", std::to_string(status.state)) + "," + JsonField("version", std::to_string(status.version)) +
-       "," + JsonField("status", JsonString(display_.text)) + "," + JsonField("total", JsonNumber(total_)) + "," +
+       "," + JsonField("status", JsonString(display_.text)) + "," + JsonField("total", JsonNumber(status.totalPercent)) + "," +
        JsonField("bar", std::to_string(display_.totalBar)) + "," + JsonField("task", JsonNumber(status.taskPercent)) +
        "," + JsonField("download", JsonNumber(status.downloadPercent)) + "," +
        JsonField("extract", JsonNumber(status.extractPercent)) + "," +
@@ -158,7 +157,6 @@ void ConsoleLauncher::CloseWindow(int result) {
 
 void ConsoleLauncher::OnReady() {
   ShowReady(&display_);
-  total_ = 100.0f;
   if (options_.json) {
     Json(JsonField("event", "\"ready\"") + "," + JsonField("status", JsonString(display_.text)) + "," +
          JsonField("bar", "100"));

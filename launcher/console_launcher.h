@@ -68,7 +68,6 @@ class ConsoleLauncher : public CPatchWrapper {
   FILE* out_;
   FILE* err_;
   StatusDisplay display_;
-  float total_ = 0;  // the highest total percent of the run
   std::string lastLine_;
   size_t drawnWidth_ = 0;  // characters of the open terminal line
   std::chrono::steady_clock::time_point lastPlain_{};
