@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "launcher/patch_wrapper.h"
@@ -33,17 +34,11 @@ double JsonNumber(const std::string& line, const std::string& name) {
   return at == std::string::npos ? -1.0 : std::strtod(line.c_str() + at + name.size() + 3, nullptr);
 }
 
+// Lines without their CR LF or LF ends (Wine's console output has CR LF).
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    start = end + 1;
-  }
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line.substr(0, line.find('\r')));
   return lines;
 }
 

@@ -192,13 +192,6 @@ TEST_F(WrapperTest, MissingUrlAndEngineStartFailureEndTheLauncher) {
     EXPECT_EQ((std::vector<std::string>{"fatal 2", "close 2"}), wrapper.events);
     EXPECT_TRUE(engine_.calls.empty());
   }
-  // A URL too long for the engine's field is no URL rather than a cut one.
-  WriteSettings("[URL]\nVersionUrl=http://h/" + std::string(300, 'x') + "\n");
-  {
-    RecordingWrapper wrapper(engine_);
-    Start(wrapper);
-    EXPECT_EQ((std::vector<std::string>{"fatal 2", "close 2"}), wrapper.events);
-  }
   // An engine that cannot start its run would never post a message.
   WriteSettings("[URL]\nVersionUrl=http://127.0.0.1:9/v.ini\n");
   engine_.startResult = 0;
@@ -220,7 +213,6 @@ TEST_F(WrapperTest, MaintenanceNotice) {
       {"http://127.0.0.1:9/m.ini", true, "[MAINTENANCE]\nIsUsed=1\n", "Maintenance"},
       {"http://127.0.0.1:9/m.ini", true, "[MAINTENANCE]\nIsUsed=1\nMsg=Back at 10:00\n", "Back at 10:00"},
       {"http://127.0.0.1:9/m.ini", true, "[MAINTENANCE]\nIsUsed=0\nMsg=ignored\n", nullptr},
-      {"http://127.0.0.1:9/m.ini", true, "[MAINTENANCE]\nMsg=ignored\n", nullptr},
       {"http://127.0.0.1:9/m.ini", true, "[MAINTENANCE]\nIsUsed=1\nMsg=\"\"\n", nullptr},
       {"http://127.0.0.1:9/m.ini", false, "[MAINTENANCE]\nIsUsed=1\n", nullptr},
       {nullptr, true, "[MAINTENANCE]\nIsUsed=1\n", nullptr},
@@ -244,14 +236,6 @@ TEST_F(WrapperTest, MaintenanceNotice) {
       EXPECT_TRUE(wrapper.events.empty());
     }
   }
-
-  // The skip flag leaves an active notice unread.
-  WriteSettings("[URL]\nVersionUrl=http://127.0.0.1:9/v.ini\nMaintenanceUrl=http://127.0.0.1:9/m.ini\n");
-  engine_.downloadOk = true;
-  engine_.maintenanceFile = "[MAINTENANCE]\nIsUsed=1\n";
-  RecordingWrapper skipping(engine_);
-  skipping.SetSkipMaintenanceCheck(true);
-  EXPECT_EQ(1u, skipping.Initialize(loop_.Handle()));
 }
 
 TEST_F(WrapperTest, ASlowMaintenanceHostDoesNotHoldTheStart) {
