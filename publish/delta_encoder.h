@@ -29,8 +29,8 @@
 // indexBytes, so the working memory is about indexBytes + 1.25 x
 // cacheBytes + 1 MiB (about 113 MiB by default) whatever the file sizes.
 // The index keeps one position in every `stride` of the original, the
-// stride growing with its size past indexBytes / 8 positions (4 MiB by
-// default): a larger original still gives every shared run of 16 + stride
+// stride growing with its size past indexBytes / 16 positions (2 MiB by
+// default): a larger original still gives every shared run of 15 + stride
 // bytes or more, and shorter runs where they continue an earlier match.
 //
 // Threads: the object holds only its options; one may serve any number of
@@ -48,7 +48,7 @@ constexpr uint32_t kDeltaCacheBytes = 64u << 20;
 
 enum class DeltaInPlace : uint32_t {
   // Inputs of the same size get the in-place layout unless the general one
-  // is markedly smaller (see delta_encoder.cpp, PreferInPlace); others the
+  // is markedly smaller (see delta_encoder.cpp, InPlaceAllowance); others the
   // general layout.
   kAuto = 0,
   // The in-place layout or nothing: inputs of different sizes give
@@ -71,6 +71,7 @@ enum class DeltaEncodeStatus : uint32_t {
   kNotSameSize = 2,  // kRequire, and the inputs differ in size
   kReadFailed = 3,   // an input could not be opened or read
   kWriteFailed = 4,  // the delta could not be written, or its path names an input
+  kNoMemory = 5,     // the index or the caches could not be allocated
 };
 
 struct DeltaEncodeResult {

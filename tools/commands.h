@@ -13,6 +13,7 @@ int ListCommand(int argc, char** argv);
 int FetchCommand(int argc, char** argv);
 int CabCommand(int argc, char** argv);
 int JpatchCommand(int argc, char** argv);
+int JdiffCommand(int argc, char** argv);
 int PatchCommand(int argc, char** argv);
 
 // The table that main() dispatches on, in the order `patchtool` lists them.
@@ -22,4 +23,5 @@ int PatchCommand(int argc, char** argv);
   {"fetch", "fetch URL FILE [--resume] [--transport socket|inet|moniker|all]  download one file", FetchCommand}, \
   {"cab", "cab list CAB | cab extract CAB DIR   list or extract a cabinet", CabCommand}, \
   {"jpatch", "jpatch ORIG DELTA OUT [--mode memory|inplace|file]  apply a JojoDiff delta", JpatchCommand}, \
+  {"jdiff", "jdiff ORIG NEW DELTA [--inplace]  write the JojoDiff delta from ORIG to NEW", JdiffCommand}, \
   {"patch", "patch CLIENT_DIR MANIFEST_URL [--flags N]  bring a client to the latest version", PatchCommand},
