@@ -284,7 +284,7 @@ class OpWriter {
         Put(piece - 1);
       } else if (piece <= jd::kLenMax2) {
         Put(jd::kLenForm2);
-        Put(piece - 253);
+        Put(piece - (jd::kLenMax1 + 1));
       } else if (piece <= jd::kLenMax3) {
         Put(jd::kLenForm3);
         Put(piece >> 8);

@@ -87,7 +87,8 @@ class CDeltaEncoder {
 
   // Encodes two files (engine paths) into `delta`. The delta is written
   // beside it as `delta` + ".part" first and moved over `delta` once it is
-  // complete; on any failure neither is left behind.
+  // complete; on any failure the part is removed and `delta` is left as it
+  // was.
   DeltaEncodeResult EncodeFiles(const std::string& orig, const std::string& newFile, const std::string& delta) const;
 
   // The same on bytes in memory; the delta replaces the vector's content

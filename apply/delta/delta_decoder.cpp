@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "apply/delta/delta_format.h"
 #include "engine/patch_log.h"
 #include "streams/file_map_stream.h"
 #include "streams/virtual_memory_file_stream.h"
@@ -10,12 +11,12 @@
 
 namespace {
 
-constexpr uint8_t kEsc = 0xA7;
-constexpr uint8_t kOpBkt = 0xA2;
-constexpr uint8_t kOpEql = 0xA3;
-constexpr uint8_t kOpDel = 0xA4;
-constexpr uint8_t kOpIns = 0xA5;
-constexpr uint8_t kOpMod = 0xA6;
+using jojodiff::kEsc;
+using jojodiff::kOpBkt;
+using jojodiff::kOpDel;
+using jojodiff::kOpEql;
+using jojodiff::kOpIns;
+using jojodiff::kOpMod;
 
 // What data bytes do: replace original bytes (MOD) or go in between (INS).
 enum class Mode { kMod, kIns };
@@ -96,15 +97,15 @@ template <class Input>
 Stop ReadLength(Input& in, bool eightByteForm, uint32_t* length) {
   uint8_t first = 0;
   if (!in.Next(&first)) return Fail(kDeltaMalformed, "the delta ends inside a length");
-  if (first < 252) {
+  if (first < jojodiff::kLenForm2) {
     *length = first + 1u;
     return Stop{};
   }
   int count = 0;
   switch (first) {
-    case 252: count = 1; break;
-    case 253: count = 2; break;
-    case 254: count = 4; break;
+    case jojodiff::kLenForm2: count = 1; break;
+    case jojodiff::kLenForm3: count = 2; break;
+    case jojodiff::kLenForm5: count = 4; break;
     default:
       if (!eightByteForm) return Fail(kDeltaMalformed, "8-byte length form");
       count = 8;
@@ -116,7 +117,7 @@ Stop ReadLength(Input& in, bool eightByteForm, uint32_t* length) {
     if (!in.Next(&byte)) return Fail(kDeltaMalformed, "the delta ends inside a length");
     value = (value << 8) | byte;
   }
-  if (first == 252) value += 253;
+  if (first == jojodiff::kLenForm2) value += jojodiff::kLenMax1 + 1;
   if (value > 0xFFFFFFFFull) return Fail(kDeltaMalformed, "length beyond 32 bits");
   *length = static_cast<uint32_t>(value);
   return Stop{};

@@ -70,6 +70,7 @@ std::vector<ManifestRow> LoadManifest() {
     row.generatorKind = field("generator_kind");
     row.origSize = std::stoull(field("orig_size"));
     row.newSize = std::stoull(field("new_size"));
+    row.deltaSize = std::stoull(field("delta_size"));
     row.inplaceCapable = field("inplace_capable") == "yes";
     row.stored = field("files") == "stored";
     rows.push_back(row);

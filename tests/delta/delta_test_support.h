@@ -21,6 +21,7 @@ struct ManifestRow {
   std::string deltaFile;
   uint64_t origSize = 0;
   uint64_t newSize = 0;
+  uint64_t deltaSize = 0;
   bool inplaceCapable = false;
   bool stored = true;  // false: orig and new are rebuilt by the generator
   std::string generatorKind;

@@ -30,10 +30,12 @@
 namespace fs = std::filesystem;
 using testsupport::Bytes;
 using testsupport::CabWriter;
+using testsupport::Concat;
 using testsupport::DeltaWriter;
 using testsupport::FileTree;
 using testsupport::PatchRepoBuilder;
 using testsupport::SectionSpec;
+using testsupport::Slice;
 using testsupport::TempDir;
 
 namespace {
@@ -72,16 +74,6 @@ Bytes EditInPlace(Bytes data, uint32_t seed) {
   data.front() ^= 0x5A;
   data.back() ^= 0x5A;
   return data;
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
-
-Bytes Slice(const Bytes& data, size_t from, size_t size) {
-  return Bytes(data.begin() + static_cast<ptrdiff_t>(from), data.begin() + static_cast<ptrdiff_t>(from + size));
 }
 
 std::string Dir(const TempDir& root, const std::string& name) {
@@ -175,23 +167,6 @@ Decoded DecodeMemory(const Bytes& original, const Bytes& delta, const std::strin
   return decoded;
 }
 
-Decoded DecodeFile(const Bytes& original, const Bytes& delta, const std::string& scratch) {
-  static int calls = 0;
-  const std::string stem = (fs::path(scratch) / ("file" + std::to_string(++calls))).string();
-  EXPECT_TRUE(testsupport::WriteFileBytes(stem + ".old", original.data(), original.size()));
-  EXPECT_TRUE(testsupport::WriteFileBytes(stem + ".delta", delta.data(), delta.size()));
-  Decoded decoded;
-  FILE* old = fopen((stem + ".old").c_str(), "rb");
-  FILE* patch = fopen((stem + ".delta").c_str(), "rb");
-  FILE* out = fopen((stem + ".new").c_str(), "wb");
-  if (old && patch && out) decoded.result = CDeltaDecoder().DecodeFile(old, patch, out);
-  for (FILE* file : {old, patch, out}) {
-    if (file) fclose(file);
-  }
-  decoded.output = testsupport::ReadFileBytes(stem + ".new");
-  return decoded;
-}
-
 Decoded DecodeInPlace(const Bytes& original, const Bytes& delta) {
   Decoded decoded;
   decoded.output = original;
@@ -200,65 +175,6 @@ Decoded DecodeInPlace(const Bytes& original, const Bytes& delta) {
                                                  delta.data(), static_cast<uint32_t>(delta.size()), &size);
   decoded.output.resize(size);
   return decoded;
-}
-
-// A reader of the delta format that refuses what our writer promises never
-// to write: data bytes with no INS or MOD in front and lone escape bytes.
-// It counts the operations and notes the form of every length.
-struct StrictDelta {
-  std::string error;
-  std::map<uint8_t, int> ops;                              // opcode -> count
-  std::vector<std::pair<uint8_t, uint32_t>> lengths;       // (first byte's form, value) in order
-  std::vector<std::pair<uint8_t, uint32_t>> lengthOps;     // (opcode, value) in order
-};
-
-StrictDelta ParseStrict(const Bytes& delta) {
-  StrictDelta parsed;
-  uint8_t mode = 0;
-  for (size_t at = 0; at < delta.size();) {
-    const uint8_t byte = delta[at++];
-    bool data = byte != DeltaWriter::kEscape;
-    if (!data) {
-      if (at >= delta.size()) return parsed.error = "escape at the end", parsed;
-      const uint8_t op = delta[at++];
-      if (op == DeltaWriter::kEscape) {
-        data = true;
-      } else if (op < DeltaWriter::kBkt || op > DeltaWriter::kMod) {
-        parsed.error = "lone escape byte at " + std::to_string(at - 2);
-        return parsed;
-      } else {
-        mode = op;
-        ++parsed.ops[op];
-        if (op == DeltaWriter::kBkt || op == DeltaWriter::kEql || op == DeltaWriter::kDel) {
-          if (at >= delta.size()) return parsed.error = "length missing", parsed;
-          const uint8_t form = delta[at++];
-          const size_t extra = form < 252 ? 0 : form == 252 ? 1 : form == 253 ? 2 : form == 254 ? 4 : 8;
-          if (at + extra > delta.size()) return parsed.error = "length cut short", parsed;
-          uint64_t value = 0;
-          for (size_t i = 0; i < extra; ++i) value = (value << 8) | delta[at++];
-          if (form < 252) value = form + 1u;
-          if (form == 252) value += 253;
-          if (value == 0 || form == 255) return parsed.error = "length 0 or 8-byte form", parsed;
-          parsed.lengths.emplace_back(form, static_cast<uint32_t>(value));
-          parsed.lengthOps.emplace_back(op, static_cast<uint32_t>(value));
-        }
-        continue;
-      }
-    }
-    if (data && mode != DeltaWriter::kIns && mode != DeltaWriter::kMod) {
-      parsed.error = "data byte without INS or MOD at " + std::to_string(at - 1);
-      return parsed;
-    }
-  }
-  return parsed;
-}
-
-// The first byte's form that a length must take.
-uint8_t ShortestForm(uint32_t length) {
-  if (length <= 252) return static_cast<uint8_t>(length - 1);
-  if (length <= 508) return 252;
-  if (length <= 0xFFFF) return 253;
-  return 254;
 }
 
 // ------------------------------------------------------------ cabextract
@@ -439,164 +355,6 @@ TEST_F(CabWriterTest, NamesACabinetCannotHoldAreRefused) {
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(writer.WriteTo(dir_ / "bad.cab", &error));
   EXPECT_FALSE(testsupport::PathExists(dir_ / "bad.cab"));
-}
-
-// ============================================================ DeltaWriter
-
-struct DeltaCase {
-  std::string name;
-  Bytes oldBytes;
-  Bytes newBytes;
-};
-
-std::vector<DeltaCase> SameSizeCases() {
-  const Bytes base = Random(100000, 20);
-  Bytes opcodes = base;
-  for (size_t i = 0; i + 1 < opcodes.size(); i += 997) {
-    opcodes[i] = 0xA7;
-    opcodes[i + 1] = static_cast<uint8_t>(0xA2 + i % 6);
-  }
-  Bytes longRun = base;
-  for (size_t i = 1000; i < 80000; ++i) longRun[i] = static_cast<uint8_t>(~longRun[i]);
-  return {
-      {"scattered edits", base, EditInPlace(base, 21)},
-      {"escape bytes and opcodes in the new data", base, opcodes},
-      {"a long changed run", base, longRun},
-      {"identical", base, base},
-      {"every byte differs", Bytes(3000, 0xA7), Bytes(3000, 0x00)},
-      {"one byte", Bytes{0x10}, Bytes{0xA7}},
-      {"empty", {}, {}},
-  };
-}
-
-TEST(DeltaWriterTest, SameSizeDeltasUseOnlyEqlAndModAndApplyInPlace) {
-  TempDir dir;
-  for (const DeltaCase& c : SameSizeCases()) {
-    SCOPED_TRACE(c.name);
-    const Bytes delta = DeltaWriter::SameSize(c.oldBytes, c.newBytes);
-    const StrictDelta parsed = ParseStrict(delta);
-    ASSERT_EQ("", parsed.error);
-    for (const auto& [op, count] : parsed.ops) {
-      EXPECT_TRUE(op == DeltaWriter::kEql || op == DeltaWriter::kMod) << "opcode " << int(op);
-    }
-    EXPECT_EQ(1, CDeltaDecoder().CanPatchInPlace(delta.data(), static_cast<uint32_t>(delta.size())));
-    const Decoded inPlace = DecodeInPlace(c.oldBytes, delta);
-    EXPECT_EQ(kDeltaOk, inPlace.result);
-    EXPECT_TRUE(inPlace.output == c.newBytes);
-    const Decoded memory = DecodeMemory(c.oldBytes, delta, dir.Path());
-    EXPECT_EQ(kDeltaOk, memory.result);
-    EXPECT_TRUE(memory.output == c.newBytes);
-    const Decoded file = DecodeFile(c.oldBytes, delta, dir.Path());
-    EXPECT_EQ(kDeltaOk, file.result);
-    EXPECT_TRUE(file.output == c.newBytes);
-    if (c.oldBytes != c.newBytes) {
-      EXPECT_EQ(1u, parsed.ops.count(DeltaWriter::kMod));
-    }
-  }
-}
-
-std::vector<DeltaCase> GeneralCases() {
-  const Bytes base = Random(60000, 30);
-  const Bytes block = Random(5000, 31);
-  std::vector<DeltaCase> cases = {
-      {"block inserted", base, Concat({Slice(base, 0, 20000), block, Slice(base, 20000, 40000)})},
-      {"block deleted", base, Concat({Slice(base, 0, 20000), Slice(base, 27000, 33000)})},
-      {"middle replaced", base, Concat({Slice(base, 0, 10000), block, Slice(base, 50000, 10000)})},
-      {"prepended", base, Concat({block, base})},
-      {"appended", base, Concat({base, block})},
-      {"truncated", base, Slice(base, 0, 12345)},
-      {"emptied", base, {}},
-      {"from nothing", {}, block},
-      {"escape bytes inserted", base,
-       Concat({Slice(base, 0, 300), Table(300, 32), Bytes(700, 0xA7), Slice(base, 300, 500)})},
-      {"block moved back", base, Concat({Slice(base, 40000, 8000), Slice(base, 0, 40000), Slice(base, 48000, 12000)})},
-      {"two blocks swapped and grown", base,
-       Concat({Slice(base, 30000, 30000), Text("new middle"), Slice(base, 0, 30000)})},
-  };
-  return cases;
-}
-
-TEST(DeltaWriterTest, GeneralDeltasRebuildTheNewFileWithEveryDecoder) {
-  TempDir dir;
-  for (const DeltaCase& c : GeneralCases()) {
-    for (int encoder = 0; encoder < 3; ++encoder) {
-      SCOPED_TRACE(c.name + (encoder == 0 ? ", prefix-suffix" : encoder == 1 ? ", block match" : ", encode"));
-      const Bytes delta = encoder == 0 ? DeltaWriter::PrefixSuffix(c.oldBytes, c.newBytes)
-                          : encoder == 1 ? DeltaWriter::BlockMatch(c.oldBytes, c.newBytes)
-                                         : DeltaWriter::Encode(c.oldBytes, c.newBytes);
-      const StrictDelta parsed = ParseStrict(delta);
-      ASSERT_EQ("", parsed.error);
-      const bool moves = parsed.ops.count(DeltaWriter::kIns) || parsed.ops.count(DeltaWriter::kDel) ||
-                         parsed.ops.count(DeltaWriter::kBkt);
-      EXPECT_EQ(moves ? 0 : 1, CDeltaDecoder().CanPatchInPlace(delta.data(), static_cast<uint32_t>(delta.size())));
-      if (encoder == 0) {
-        // One run each at most, in this order: EQL, DEL, INS, EQL.
-        EXPECT_EQ(0u, parsed.ops.count(DeltaWriter::kBkt));
-        EXPECT_EQ(0u, parsed.ops.count(DeltaWriter::kMod));
-        EXPECT_LE(parsed.ops.count(DeltaWriter::kIns) ? parsed.ops.at(DeltaWriter::kIns) : 0, 1);
-      }
-      const Decoded memory = DecodeMemory(c.oldBytes, delta, dir.Path());
-      EXPECT_EQ(kDeltaOk, memory.result);
-      EXPECT_TRUE(memory.output == c.newBytes) << memory.output.size() << " bytes instead of " << c.newBytes.size();
-      const Decoded file = DecodeFile(c.oldBytes, delta, dir.Path());
-      EXPECT_EQ(kDeltaOk, file.result);
-      EXPECT_TRUE(file.output == c.newBytes);
-    }
-  }
-}
-
-TEST(DeltaWriterTest, BlockMatchingGoesBackForMovedBlocksAndStaysSmall) {
-  const Bytes base = Random(60000, 40);
-  const Bytes moved = Concat({Slice(base, 40000, 8000), Slice(base, 0, 40000), Slice(base, 48000, 12000)});
-  const Bytes delta = DeltaWriter::BlockMatch(base, moved);
-  const StrictDelta parsed = ParseStrict(delta);
-  ASSERT_EQ("", parsed.error);
-  EXPECT_GE(parsed.ops.count(DeltaWriter::kBkt), 1u);
-  EXPECT_EQ(0u, parsed.ops.count(DeltaWriter::kIns));
-  EXPECT_LT(delta.size(), 100u);
-}
-
-TEST(DeltaWriterTest, LengthsTakeTheirShortestForm) {
-  // Values of the format's own table.
-  const std::vector<std::pair<uint32_t, Bytes>> table = {
-      {1, {0x00}},       {252, {0xFB}},           {253, {0xFC, 0x00}},
-      {256, {0xFC, 0x03}}, {508, {0xFC, 0xFF}},     {509, {0xFD, 0x01, 0xFD}},
-      {65535, {0xFD, 0xFF, 0xFF}}, {65536, {0xFE, 0x00, 0x01, 0x00, 0x00}},
-      {0x12345678, {0xFE, 0x12, 0x34, 0x56, 0x78}},
-  };
-  for (const auto& [length, encoded] : table) EXPECT_EQ(encoded, DeltaWriter::EncodeLength(length)) << length;
-
-  TempDir dir;
-  for (uint32_t length : {1u, 252u, 253u, 508u, 509u, 65535u, 65536u, 200000u}) {
-    SCOPED_TRACE("length " + std::to_string(length));
-    // EQL and DEL of the length, then BKT of it through the writer itself.
-    const Bytes old = Random(length + 1000, length);
-    const Bytes changed = Concat({Slice(old, 0, length), Bytes{static_cast<uint8_t>(old[length] ^ 0xFF)},
-                                  Slice(old, length + 1, 999)});
-    const Bytes cut = Concat({Slice(old, 0, 500), Slice(old, 500 + length, 500)});
-    DeltaWriter back;
-    back.Eql(length);
-    back.Bkt(length);
-    back.Eql(length);
-    const Bytes twice = Concat({Slice(old, 0, length), Slice(old, 0, length)});
-    for (const auto& [delta, expected] : {std::pair{DeltaWriter::PrefixSuffix(old, changed), changed},
-                                          std::pair{DeltaWriter::PrefixSuffix(old, cut), cut},
-                                          std::pair{back.Delta(), twice}}) {
-      const StrictDelta parsed = ParseStrict(delta);
-      ASSERT_EQ("", parsed.error);
-      bool seen = false;
-      for (const auto& [form, value] : parsed.lengths) {
-        if (value == length) {
-          EXPECT_EQ(ShortestForm(length), form);
-          seen = true;
-        }
-      }
-      EXPECT_TRUE(seen);
-      const Decoded memory = DecodeMemory(old, delta, dir.Path());
-      EXPECT_EQ(kDeltaOk, memory.result);
-      EXPECT_TRUE(memory.output == expected);
-    }
-  }
 }
 
 // ============================================================ patch list
@@ -916,7 +674,7 @@ TEST_F(RepoBuilderTest, CabinetsCarryWhatTheListsPromise) {
         const Decoded memory = DecodeMemory(old, delta, scratch_);
         EXPECT_EQ(kDeltaOk, memory.result);
         EXPECT_TRUE(memory.output == now);
-        EXPECT_EQ("", ParseStrict(delta).error);
+        EXPECT_EQ("", testsupport::ReadStrict(delta, old.size()).error);
         const int canInPlace = CDeltaDecoder().CanPatchInPlace(delta.data(), static_cast<uint32_t>(delta.size()));
         EXPECT_EQ(old.size() == now.size() ? 1 : 0, canInPlace);
         if (canInPlace) {

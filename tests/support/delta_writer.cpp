@@ -1,48 +1,6 @@
 #include "tests/support/delta_writer.h"
 
-#include <algorithm>
-#include <cstring>
-#include <unordered_map>
-
 namespace testsupport {
-
-namespace {
-
-// An equal stretch shorter than this inside changed bytes costs less as
-// MOD data than as an EQL and a new MOD opcode.
-constexpr size_t kMinEqualRun = 8;
-// Block matching looks for runs of at least this many bytes, indexing the
-// old file every kIndexStride bytes; a shared run of kMatchLength +
-// kIndexStride bytes or more is always found.
-constexpr size_t kMatchLength = 16;
-constexpr size_t kIndexStride = 8;
-constexpr uint64_t kMaxOperand = 0xFFFFFFFFu;
-
-size_t CommonLength(const std::vector<uint8_t>& a, size_t at, const std::vector<uint8_t>& b, size_t bt) {
-  size_t n = 0;
-  while (at + n < a.size() && bt + n < b.size() && a[at + n] == b[bt + n]) ++n;
-  return n;
-}
-
-uint64_t WindowKey(const uint8_t* p) {
-  // FNV-1a over the window: equal windows give equal keys; a collision is
-  // caught by comparing the bytes.
-  uint64_t h = 1469598103934665603ull;
-  for (size_t i = 0; i < kMatchLength; ++i) h = (h ^ p[i]) * 1099511628211ull;
-  return h;
-}
-
-// Emits a run of any length as operand-sized pieces.
-template <typename Op>
-void InPieces(uint64_t length, Op op) {
-  while (length > 0) {
-    const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(length, kMaxOperand));
-    op(piece);
-    length -= piece;
-  }
-}
-
-}  // namespace
 
 std::vector<uint8_t> DeltaWriter::EncodeLength(uint32_t length) {
   if (length >= 1 && length <= 252) return {static_cast<uint8_t>(length - 1)};
@@ -96,109 +54,68 @@ void DeltaWriter::Mod(const uint8_t* data, size_t size) {
   Data(data, size);
 }
 
-std::vector<uint8_t> DeltaWriter::SameSize(const std::vector<uint8_t>& oldBytes,
-                                           const std::vector<uint8_t>& newBytes) {
-  if (oldBytes.size() != newBytes.size()) return BlockMatch(oldBytes, newBytes);
-  DeltaWriter writer;
-  const size_t n = newBytes.size();
-  size_t at = 0;
-  while (at < n) {
-    size_t equalEnd = at;
-    while (equalEnd < n && oldBytes[equalEnd] == newBytes[equalEnd]) ++equalEnd;
-    const size_t equal = equalEnd - at;
-    if (equal > 0 && (equal >= kMinEqualRun || at == 0 || equalEnd == n)) {
-      InPieces(equal, [&](uint32_t piece) { writer.Eql(piece); });
-      at = equalEnd;
-      continue;
-    }
-    // A changed stretch ends where a long equal run (or the file) begins.
-    size_t end = at;
-    while (end < n) {
-      if (oldBytes[end] != newBytes[end]) {
-        ++end;
-        continue;
-      }
-      size_t runEnd = end;
-      while (runEnd < n && oldBytes[runEnd] == newBytes[runEnd]) ++runEnd;
-      if (runEnd - end >= kMinEqualRun || runEnd == n) break;
-      end = runEnd;
-    }
-    writer.Mod(newBytes.data() + at, end - at);
-    at = end;
-  }
-  return writer.Take();
+uint8_t ShortestLengthForm(uint32_t length) {
+  if (length <= 252) return static_cast<uint8_t>(length - 1);
+  if (length <= 508) return 252;
+  if (length <= 0xFFFF) return 253;
+  return 254;
 }
 
-std::vector<uint8_t> DeltaWriter::PrefixSuffix(const std::vector<uint8_t>& oldBytes,
-                                               const std::vector<uint8_t>& newBytes) {
-  DeltaWriter writer;
-  const size_t prefix = CommonLength(oldBytes, 0, newBytes, 0);
-  const size_t limit = std::min(oldBytes.size(), newBytes.size()) - prefix;
-  size_t suffix = 0;
-  while (suffix < limit && oldBytes[oldBytes.size() - 1 - suffix] == newBytes[newBytes.size() - 1 - suffix]) {
-    ++suffix;
-  }
-  InPieces(prefix, [&](uint32_t piece) { writer.Eql(piece); });
-  InPieces(oldBytes.size() - prefix - suffix, [&](uint32_t piece) { writer.Del(piece); });
-  writer.Ins(newBytes.data() + prefix, newBytes.size() - prefix - suffix);
-  InPieces(suffix, [&](uint32_t piece) { writer.Eql(piece); });
-  return writer.Take();
-}
-
-std::vector<uint8_t> DeltaWriter::BlockMatch(const std::vector<uint8_t>& oldBytes,
-                                             const std::vector<uint8_t>& newBytes) {
-  std::unordered_map<uint64_t, size_t> index;  // window key -> first old offset
-  if (oldBytes.size() >= kMatchLength) {
-    index.reserve(oldBytes.size() / kIndexStride + 1);
-    for (size_t at = 0; at + kMatchLength <= oldBytes.size(); at += kIndexStride) {
-      index.emplace(WindowKey(oldBytes.data() + at), at);
-    }
-  }
-
-  DeltaWriter writer;
-  size_t position = 0;   // the decoder's position in the old file
-  size_t at = 0;         // next byte of the new file to produce
-  size_t insertFrom = 0; // new bytes [insertFrom, at) still to be inserted
-  auto copyFrom = [&](size_t source, size_t length) {
-    writer.Ins(newBytes.data() + insertFrom, at - insertFrom);
-    if (source > position) InPieces(source - position, [&](uint32_t piece) { writer.Del(piece); });
-    if (source < position) InPieces(position - source, [&](uint32_t piece) { writer.Bkt(piece); });
-    InPieces(length, [&](uint32_t piece) { writer.Eql(piece); });
-    position = source + length;
-    at += length;
-    insertFrom = at;
+StrictDelta ReadStrict(const std::vector<uint8_t>& delta, uint64_t origSize) {
+  StrictDelta parsed;
+  auto fail = [&](const std::string& what, size_t at) {
+    parsed.error = what + " at " + std::to_string(at);
+    return parsed;
   };
-
-  while (at < newBytes.size()) {
-    const size_t straight = CommonLength(oldBytes, position, newBytes, at);
-    if (straight >= kMatchLength || (straight > 0 && at + straight == newBytes.size())) {
-      copyFrom(position, straight);
-      continue;
-    }
-    if (at + kMatchLength <= newBytes.size()) {
-      const auto hit = index.find(WindowKey(newBytes.data() + at));
-      if (hit != index.end() &&
-          std::memcmp(oldBytes.data() + hit->second, newBytes.data() + at, kMatchLength) == 0) {
-        // Grow the match backwards over bytes that were about to be inserted.
-        size_t source = hit->second;
-        while (source > 0 && at > insertFrom && oldBytes[source - 1] == newBytes[at - 1]) {
-          --source;
-          --at;
+  uint8_t mode = 0;
+  bool emptyRun = false;  // an INS or MOD still waits for its first data byte
+  uint64_t position = 0;
+  for (size_t at = 0; at < delta.size();) {
+    const size_t start = at;
+    const uint8_t byte = delta[at++];
+    int dataBytes = 1;
+    if (byte == DeltaWriter::kEscape) {
+      if (at >= delta.size()) return fail("escape at the end", start);
+      const uint8_t op = delta[at++];
+      if (!jojodiff::IsOpcodeByte(op)) {
+        dataBytes = 2;
+      } else if (op != DeltaWriter::kEscape) {
+        if (emptyRun) return fail("INS or MOD without data", start);
+        mode = op;
+        ++parsed.ops[op];
+        emptyRun = op == DeltaWriter::kIns || op == DeltaWriter::kMod;
+        if (emptyRun) continue;
+        if (at >= delta.size()) return fail("length missing", start);
+        const uint8_t form = delta[at++];
+        const size_t extra = form < 252 ? 0 : form == 252 ? 1 : form == 253 ? 2 : form == 254 ? 4 : 8;
+        if (at + extra > delta.size()) return fail("length cut short", start);
+        uint64_t value = 0;
+        for (size_t i = 0; i < extra; ++i) value = (value << 8) | delta[at++];
+        if (form < 252) value = form + 1u;
+        if (form == 252) value += 253;
+        if (form == 255 || value == 0 || form != ShortestLengthForm(static_cast<uint32_t>(value))) {
+          return fail("length not in its shortest form", start);
         }
-        copyFrom(source, CommonLength(oldBytes, source, newBytes, at));
+        parsed.lengths.emplace_back(form, static_cast<uint32_t>(value));
+        if (op == DeltaWriter::kBkt) {
+          if (value > position) return fail("BKT before the start of the original", start);
+          position -= value;
+        } else {
+          if (value > origSize - position) return fail("EQL or DEL past the end of the original", start);
+          position += value;
+        }
         continue;
       }
     }
-    ++at;
+    if (mode != DeltaWriter::kIns && mode != DeltaWriter::kMod) return fail("data byte without INS or MOD", start);
+    emptyRun = false;
+    if (mode == DeltaWriter::kMod) {
+      if (static_cast<uint64_t>(dataBytes) > origSize - position) return fail("MOD data past the end of the original", start);
+      position += dataBytes;
+    }
   }
-  writer.Ins(newBytes.data() + insertFrom, at - insertFrom);
-  return writer.Take();
-}
-
-std::vector<uint8_t> DeltaWriter::Encode(const std::vector<uint8_t>& oldBytes,
-                                         const std::vector<uint8_t>& newBytes) {
-  if (oldBytes.size() == newBytes.size()) return SameSize(oldBytes, newBytes);
-  return BlockMatch(oldBytes, newBytes);
+  if (emptyRun) parsed.error = "INS or MOD without data at the end";
+  return parsed;
 }
 
 }  // namespace testsupport

@@ -9,7 +9,7 @@
 
 #include "download/crc32.h"
 #include "tests/support/cab_writer.h"
-#include "tests/support/delta_writer.h"
+#include "publish/delta_encoder.h"
 
 namespace fs = std::filesystem;
 
@@ -261,7 +261,15 @@ bool PatchRepoBuilder::BuildSection(const FileTree& before, const FileTree& afte
     if (old != before.end() && !spec.wholeInDiff.count(name)) {
       item.record.type = 1;
       const auto given = spec.deltas.find(name);
-      item.diffEntry = given != spec.deltas.end() ? given->second : DeltaWriter::Encode(old->second, now);
+      if (given != spec.deltas.end()) {
+        item.diffEntry = given->second;
+      } else {
+        Bytes delta;
+        if (CDeltaEncoder().EncodeBytes(old->second, now, &delta).status != DeltaEncodeStatus::kOk) {
+          return Fail("cannot encode the delta of " + name);
+        }
+        item.diffEntry = std::move(delta);
+      }
     } else {
       item.record.type = 2;
       item.diffEntry = now;

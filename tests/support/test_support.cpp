@@ -136,4 +136,15 @@ void RemoveTree(const std::string& folder) {
   fs::remove_all(root);
 }
 
+std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> out;
+  for (const std::vector<uint8_t>& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+std::vector<uint8_t> Slice(const std::vector<uint8_t>& data, size_t from, size_t size) {
+  return std::vector<uint8_t>(data.begin() + static_cast<ptrdiff_t>(from),
+                              data.begin() + static_cast<ptrdiff_t>(from + size));
+}
+
 }  // namespace testsupport

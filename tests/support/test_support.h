@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,11 @@ std::string ReadFileText(const std::string& path);
 bool WriteFileBytes(const std::string& path, const void* data, size_t size);
 bool WriteFileText(const std::string& path, const std::string& text);
 bool PathExists(const std::string& path);
+
+// Test inputs put together from pieces: the parts one after the other, and
+// `size` bytes of `data` from `from` on.
+std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts);
+std::vector<uint8_t> Slice(const std::vector<uint8_t>& data, size_t from, size_t size);
 
 // Copies a folder tree file by file (the MinGW library's recursive copy
 // copies nothing under Wine); read-only files stay read-only.
