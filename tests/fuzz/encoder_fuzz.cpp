@@ -1,0 +1,55 @@
+// libFuzzer target of the delta encoder. The first byte picks the layout
+// rule and a small or a default index; the next two give the original's
+// length; the original and the new file follow. Every delta must be
+// accepted and must rebuild the new file with the memory decoder, and with
+// the in-place decoder when the encoder calls it in-place capable and the
+// sizes agree. Any failure aborts.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "apply/delta/delta_decoder.h"
+#include "publish/delta_encoder.h"
+#include "streams/virtual_memory_file_stream.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 3) return 0;
+  DeltaEncodeOptions options;
+  options.inPlace = static_cast<DeltaInPlace>(data[0] % 3);
+  if (data[0] & 0x80) options.indexBytes = 0;  // the least index: sampled even for small files
+  size_t origSize = (data[1] | (static_cast<size_t>(data[2]) << 8));
+  if (origSize > size - 3) origSize = size - 3;
+  const std::vector<uint8_t> orig(data + 3, data + 3 + origSize);
+  const std::vector<uint8_t> next(data + 3 + origSize, data + size);
+
+  std::vector<uint8_t> delta;
+  const DeltaEncodeResult result = CDeltaEncoder(options).EncodeBytes(orig, next, &delta);
+  if (options.inPlace == DeltaInPlace::kRequire && orig.size() != next.size()) {
+    if (result.status != DeltaEncodeStatus::kNotSameSize || !delta.empty()) abort();
+    return 0;
+  }
+  if (result.status != DeltaEncodeStatus::kOk || result.deltaSize != delta.size()) abort();
+  const CDeltaDecoder decoder;
+  if (result.inPlace != (decoder.CanPatchInPlace(delta.data(), static_cast<uint32_t>(delta.size())) == 1)) abort();
+
+  // The inputs stay far below the buffer, so the output is all in it.
+  static vestrel::CVirtualMemoryFileStream output;
+  if (output.GetMemory() == nullptr) output.SetBufferSize(1u << 20);
+  output.SetFileName("/dev/null");
+  uint64_t written = 0;
+  if (decoder.DecodeMemory(orig.data(), static_cast<uint32_t>(orig.size()), delta.data(),
+                           static_cast<uint32_t>(delta.size()), output, &written) != kDeltaOk ||
+      written != next.size() || (written > 0 && memcmp(output.GetMemory(), next.data(), written) != 0)) {
+    abort();
+  }
+  if (result.inPlace && orig.size() == next.size()) {
+    std::vector<uint8_t> target = orig;
+    if (decoder.DecodeInPlace(target.data(), static_cast<uint32_t>(target.size()), delta.data(),
+                              static_cast<uint32_t>(delta.size())) != kDeltaOk ||
+        target != next) {
+      abort();
+    }
+  }
+  return 0;
+}
