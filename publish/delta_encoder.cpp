@@ -52,18 +52,20 @@ class Input {
   Input(const Input&) = delete;
   Input& operator=(const Input&) = delete;
 
-  bool OpenFile(const std::string& path, uint32_t cacheBytes) {
-    if (!file_.Open(path, plat::File::kRead, plat::File::kShareRead, plat::File::kOpenExisting) ||
-        !file_.Size(&size_)) {
-      return Fail();
-    }
+  bool OpenFile(const std::string& path) {
+    return (file_.Open(path, plat::File::kRead, plat::File::kShareRead, plat::File::kOpenExisting) &&
+            file_.Size(&size_)) ||
+           Fail();
+  }
+
+  // Sets up the cache of a file whose size passed the checks.
+  void SetCache(uint32_t cacheBytes) {
     // Sixteen or more blocks of 4 KiB to 1 MiB: enough slots for the few
     // places that matching reads at a time.
     const uint32_t budget = std::max(cacheBytes, kMinBudget);
     shift_ = std::clamp(static_cast<int>(std::bit_width(budget / 16)) - 1, 12, 20);
     slots_.resize(budget >> shift_);
     slotOf_.assign(static_cast<size_t>((size_ + BlockSize() - 1) >> shift_), -1);
-    return true;
   }
 
   uint64_t Size() const { return size_; }
@@ -758,10 +760,12 @@ DeltaEncodeResult CDeltaEncoder::EncodeFiles(const std::string& orig, const std:
   try {
     Input original;
     Input next;
-    if (!original.OpenFile(orig, options_.cacheBytes)) return Failure(DeltaEncodeStatus::kReadFailed, original.Error());
-    if (!next.OpenFile(newFile, options_.cacheBytes / 4)) return Failure(DeltaEncodeStatus::kReadFailed, next.Error());
+    if (!original.OpenFile(orig)) return Failure(DeltaEncodeStatus::kReadFailed, original.Error());
+    if (!next.OpenFile(newFile)) return Failure(DeltaEncodeStatus::kReadFailed, next.Error());
     const DeltaEncodeStatus sizes = CheckSizes(original, next, options_);
     if (sizes != DeltaEncodeStatus::kOk) return Failure(sizes, 0);
+    original.SetCache(options_.cacheBytes);
+    next.SetCache(options_.cacheBytes / 4);
 
     DeltaEncodeResult result;
     {
