@@ -47,7 +47,8 @@ set(cases
   "--version|0|out|Halvrecht patcher version 28"
   "|2|err|usage: patchtool COMMAND"
   "no-such-command|2|err|unknown command 'no-such-command'"
-  "patch|2|err|usage: patchtool patch")
+  "patch|2|err|usage: patchtool patch"
+  "jdiff,a,b|2|err|usage: patchtool jdiff ORIG NEW DELTA")
 foreach(case IN LISTS cases)
   string(REPLACE "|" ";" fields "${case}")
   list(GET fields 0 args)
