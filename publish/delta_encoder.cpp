@@ -136,41 +136,10 @@ class Input {
   size_t hand_ = 0;
 };
 
-// The length of the common run of a from ai and b from bi, up to limit.
-uint64_t ForwardMatch(Input& a, uint64_t ai, Input& b, uint64_t bi, uint64_t limit) {
-  uint64_t done = 0;
-  while (done < limit) {
-    const Span& sa = a.At(ai + done);
-    const Span& sb = b.At(bi + done);
-    const uint8_t* pa = sa.data + (ai + done - sa.start);
-    const uint8_t* pb = sb.data + (bi + done - sb.start);
-    const uint64_t n = std::min({sa.start + sa.size - (ai + done), sb.start + sb.size - (bi + done), limit - done});
-    uint64_t k = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-      for (; k + 8 <= n; k += 8) {
-        uint64_t x = 0;
-        uint64_t y = 0;
-        memcpy(&x, pa + k, 8);
-        memcpy(&y, pb + k, 8);
-        if (x != y) return done + k + static_cast<uint64_t>(std::countr_zero(x ^ y) / 8);
-      }
-    }
-    while (k < n && pa[k] == pb[k]) ++k;
-    if (k < n) return done + k;
-    done += n;
-  }
-  return done;
-}
-
-// How many bytes before a[ai] and b[bi] are equal, up to limit.
-uint64_t BackwardMatch(Input& a, uint64_t ai, Input& b, uint64_t bi, uint64_t limit) {
-  uint64_t done = 0;
-  while (done < limit && a.Byte(ai - 1 - done) == b.Byte(bi - 1 - done)) ++done;
-  return done;
-}
-
-// How many bytes from a[ai] and b[bi] on differ pairwise, up to limit.
-uint64_t DifferingRun(Input& a, uint64_t ai, Input& b, uint64_t bi, uint64_t limit) {
+// How many byte pairs from a[ai] and b[bi] on are equal (kEqual) or all
+// differ (!kEqual), up to limit. Eight pairs are looked at in one step.
+template <bool kEqual>
+uint64_t PairRun(Input& a, uint64_t ai, Input& b, uint64_t bi, uint64_t limit) {
   constexpr uint64_t kLow = 0x0101010101010101ull;
   constexpr uint64_t kHigh = 0x8080808080808080ull;
   uint64_t done = 0;
@@ -187,15 +156,35 @@ uint64_t DifferingRun(Input& a, uint64_t ai, Input& b, uint64_t bi, uint64_t lim
         uint64_t y = 0;
         memcpy(&x, pa + k, 8);
         memcpy(&y, pb + k, 8);
-        // A zero byte of x ^ y is an equal pair; the lowest flag is exact.
-        const uint64_t equal = ((x ^ y) - kLow) & ~(x ^ y) & kHigh;
-        if (equal != 0) return done + k + static_cast<uint64_t>(std::countr_zero(equal) / 8);
+        // The lowest byte flagged ends the run: a nonzero byte of x ^ y
+        // for an equal run, a zero byte for a differing one (whose lowest
+        // flag is exact).
+        const uint64_t diff = x ^ y;
+        const uint64_t end = kEqual ? diff : (diff - kLow) & ~diff & kHigh;
+        if (end != 0) return done + k + static_cast<uint64_t>(std::countr_zero(end) / 8);
       }
     }
-    while (k < n && pa[k] != pb[k]) ++k;
+    while (k < n && (pa[k] == pb[k]) == kEqual) ++k;
     if (k < n) return done + k;
     done += n;
   }
+  return done;
+}
+
+// The length of the common run of a from ai and b from bi, up to limit.
+uint64_t ForwardMatch(Input& a, uint64_t ai, Input& b, uint64_t bi, uint64_t limit) {
+  return PairRun<true>(a, ai, b, bi, limit);
+}
+
+// How many bytes from a[ai] and b[bi] on differ pairwise, up to limit.
+uint64_t DifferingRun(Input& a, uint64_t ai, Input& b, uint64_t bi, uint64_t limit) {
+  return PairRun<false>(a, ai, b, bi, limit);
+}
+
+// How many bytes before a[ai] and b[bi] are equal, up to limit.
+uint64_t BackwardMatch(Input& a, uint64_t ai, Input& b, uint64_t bi, uint64_t limit) {
+  uint64_t done = 0;
+  while (done < limit && a.Byte(ai - 1 - done) == b.Byte(bi - 1 - done)) ++done;
   return done;
 }
 
