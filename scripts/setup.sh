@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ make pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libcurl4-openssl-dev
+  zlib1g-dev libz-mingw-w64-dev libcurl4-openssl-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   # "wine64" holds the loader, "wine" the wine/wineboot/wineserver commands.
   wine wine64 xvfb xauth x11-utils x11-apps imagemagick xdotool

@@ -15,6 +15,10 @@ int CabCommand(int argc, char** argv);
 int JpatchCommand(int argc, char** argv);
 int JdiffCommand(int argc, char** argv);
 int PatchCommand(int argc, char** argv);
+int BuildCommand(int argc, char** argv);
+int VerifyCommand(int argc, char** argv);
+int ServeCommand(int argc, char** argv);
+int InitClientCommand(int argc, char** argv);
 
 // The table that main() dispatches on, in the order `patchtool` lists them.
 #define PATCHTOOL_COMMANDS \
@@ -24,4 +28,10 @@ int PatchCommand(int argc, char** argv);
   {"cab", "cab list CAB | cab extract CAB DIR   list or extract a cabinet", CabCommand}, \
   {"jpatch", "jpatch ORIG DELTA OUT [--mode memory|inplace|file]  apply a JojoDiff delta", JpatchCommand}, \
   {"jdiff", "jdiff ORIG NEW DELTA [--inplace]  write the JojoDiff delta from ORIG to NEW", JdiffCommand}, \
-  {"patch", "patch CLIENT_DIR MANIFEST_URL [--flags N]  bring a client to the latest version", PatchCommand},
+  {"patch", "patch CLIENT_DIR MANIFEST_URL [--flags N]  bring a client to the latest version", PatchCommand}, \
+  {"build", "build --from OLD_TREE --to NEW_TREE --repo REPO --version N [--base-version M] [--section-size MB]\n" \
+            "        [--compression none|mszip|lzx] [--level 1-9] [--jobs J] [--server URL [--weight W]]...\n" \
+            "                         add version N (the NEW_TREE) to a patch repository", BuildCommand}, \
+  {"verify", "verify REPO [--from-client DIR]  check a repository's lists, cabinets and deltas", VerifyCommand}, \
+  {"serve", "serve REPO [--port N] [--bind ADDR]  serve a repository over HTTP (default 127.0.0.1:8080)", ServeCommand}, \
+  {"init-client", "init-client TREE VERSION  write the version.dat a shipped client starts with", InitClientCommand},
