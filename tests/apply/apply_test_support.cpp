@@ -9,7 +9,7 @@
 #include "engine/folders.h"
 #include "platform/file_system.h"
 #include "platform/path.h"
-#include "tests/support/cab_writer.h"
+#include "publish/cab_writer.h"
 
 namespace fs = std::filesystem;
 
@@ -78,7 +78,7 @@ void Sandbox::PlaceCabinetBytes(const std::vector<uint8_t>& bytes, uint32_t vers
 }
 
 std::vector<uint8_t> MakeCabinet(const std::vector<CabEntry>& files) {
-  testsupport::CabWriter writer;
+  publish::CabWriter writer;
   for (const CabEntry& file : files) writer.Add(file.first, file.second);
   std::string error;
   std::vector<uint8_t> bytes = writer.Build(&error);

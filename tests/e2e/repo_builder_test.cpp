@@ -21,7 +21,7 @@
 #include "platform/ini_profile.h"
 #include "platform/system_info.h"
 #include "streams/virtual_memory_file_stream.h"
-#include "tests/support/cab_writer.h"
+#include "publish/cab_writer.h"
 #include "tests/support/delta_writer.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/patch_repo.h"
@@ -29,7 +29,7 @@
 
 namespace fs = std::filesystem;
 using testsupport::Bytes;
-using testsupport::CabWriter;
+using publish::CabWriter;
 using testsupport::Concat;
 using testsupport::DeltaWriter;
 using testsupport::FileTree;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "publish/http_serving.h"
 
 namespace testsupport {
 
@@ -15,36 +16,6 @@ namespace {
 constexpr uint32_t kAcceptPollMs = 50;
 constexpr uint32_t kRequestTimeoutMs = 5000;
 constexpr size_t kPiece = 16384;
-
-const char* Reason(int status) {
-  switch (status) {
-    case 200: return "OK";
-    case 206: return "Partial Content";
-    case 302: return "Found";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
-  }
-}
-
-// The start of a "Range: bytes=N-" header in any letter case, or -1.
-int64_t RangeStart(const std::string& head) {
-  std::string lower = head;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-  const size_t at = lower.find("\r\nrange: bytes=");
-  if (at == std::string::npos) return -1;
-  return std::atoll(lower.c_str() + at + 15);
-}
-
-bool SendAll(plat::TcpSocket& socket, const char* data, size_t size) {
-  while (size > 0) {
-    const int32_t n = socket.Send(data, static_cast<int32_t>(size));
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -105,15 +76,9 @@ void HttpTestServer::AcceptLoop() {
 
 void HttpTestServer::Serve(plat::TcpSocket client) {
   std::string head;
-  char byte = 0;
-  while (head.size() < 65536 && head.find("\r\n\r\n") == std::string::npos) {
-    if (client.Receive(&byte, 1, kRequestTimeoutMs) <= 0) return;
-    head += byte;
-  }
-  const size_t pathStart = head.find(' ');
-  const size_t pathEnd = head.find(' ', pathStart + 1);
-  const std::string path =
-      pathStart == std::string::npos || pathEnd == std::string::npos ? "" : head.substr(pathStart + 1, pathEnd - pathStart - 1);
+  if (!publish::ReadRequestHead(client, kRequestTimeoutMs, &head)) return;
+  publish::HttpRequest request;
+  const std::string path = publish::ParseRequestLine(head, &request) ? request.target : "";
   HttpRoute route;
   int count = 0;
   {
@@ -133,23 +98,25 @@ void HttpTestServer::Serve(plat::TcpSocket client) {
   std::string response;
   char line[256];
   if (route.status != 200) {
-    snprintf(line, sizeof(line), "HTTP/1.1 %d %s\r\n", route.status, Reason(route.status));
+    snprintf(line, sizeof(line), "HTTP/1.1 %d %s\r\n", route.status, publish::ReasonPhrase(route.status));
     response = line;
     if (!route.location.empty()) response += "Location: " + route.location + "\r\n";
     response += lower ? "content-length: 0\r\n\r\n" : "Content-Length: 0\r\n\r\n";
-    SendAll(client, response.data(), response.size());
+    publish::SendAll(client, response.data(), response.size());
     return;
   }
 
   const int64_t size = static_cast<int64_t>(route.body.size());
-  const int64_t range = RangeStart(head);
+  // The patcher asks for "bytes=N-": the answer runs from N to the end of
+  // the body, and a range past the body gets the whole body.
+  const publish::ByteRange range = publish::ParseRange(publish::HeaderValue(head, "Range"), size);
   int64_t from = 0;
   int status = 200;
-  if (range >= 0 && route.honorRange && range < size) {
-    from = range;
+  if (range.present && range.satisfiable && route.honorRange) {
+    from = static_cast<int64_t>(range.first);
     status = 206;
   }
-  snprintf(line, sizeof(line), "HTTP/1.1 %d %s\r\nServer: loopback-test\r\n", status, Reason(status));
+  snprintf(line, sizeof(line), "HTTP/1.1 %d %s\r\nServer: loopback-test\r\n", status, publish::ReasonPhrase(status));
   response = route.statusLine.empty() ? std::string(line) : route.statusLine + "\r\nServer: loopback-test\r\n";
   response += route.extraHeaders;
   if (status == 206) {
@@ -163,7 +130,7 @@ void HttpTestServer::Serve(plat::TcpSocket client) {
     response += line;
   }
   response += "\r\n";
-  if (!SendAll(client, response.data(), response.size())) return;
+  if (!publish::SendAll(client, response.data(), response.size())) return;
 
   int64_t end = size;
   if (route.dropAfter >= 0 && count <= route.dropRequests) end = std::min(size, from + route.dropAfter);
@@ -178,7 +145,7 @@ void HttpTestServer::Serve(plat::TcpSocket client) {
     int64_t piece = std::min<int64_t>(kPiece, end - at);
     if (!stalled) piece = std::min(piece, route.stallAfter - sent);
     if (piece <= 0) break;
-    if (!SendAll(client, route.body.data() + at, static_cast<size_t>(piece))) return;
+    if (!publish::SendAll(client, route.body.data() + at, static_cast<size_t>(piece))) return;
     at += piece;
     sent += piece;
     if (route.chunkDelayMs > 0 && !SleepUnlessStopping(route.chunkDelayMs)) return;

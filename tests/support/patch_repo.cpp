@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "download/crc32.h"
-#include "tests/support/cab_writer.h"
+#include "publish/cab_writer.h"
 #include "publish/delta_encoder.h"
 
 namespace fs = std::filesystem;
@@ -24,20 +24,6 @@ std::string Lower(std::string text) {
 
 void PutU32(Bytes& out, uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
-}
-
-void PutU64(Bytes& out, uint64_t value) {
-  for (int shift = 0; shift < 64; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
-}
-
-bool PutText(Bytes& out, const std::string& text, std::string* error) {
-  if (text.size() > 255) {
-    if (error) *error = "text longer than 255 bytes: " + text.substr(0, 40) + "...";
-    return false;
-  }
-  out.push_back(static_cast<uint8_t>(text.size()));
-  out.insert(out.end(), text.begin(), text.end());
-  return true;
 }
 
 bool WriteBytes(const fs::path& path, const Bytes& bytes, std::string* error) {
@@ -92,30 +78,6 @@ std::string CrcText(const Bytes& data) {
 bool IsProtectedName(const std::string& name) {
   const std::string lower = Lower(name);
   return lower.find("version.ini") != std::string::npos || lower.find("version.dat") != std::string::npos;
-}
-
-Bytes WritePatchList(const PatchListData& list, std::string* error) {
-  Bytes out;
-  PutU32(out, list.systemVersion);
-  PutU32(out, list.patchVersion);
-  out.push_back(list.buildType);
-  PutU32(out, static_cast<uint32_t>(list.sections.size()));
-  for (const PatchListSection& section : list.sections) {
-    if (!PutText(out, section.diffCabCrc, error) || !PutText(out, section.normalCabCrc, error)) return {};
-  }
-  for (const PatchListSection& section : list.sections) {
-    PutU32(out, static_cast<uint32_t>(section.records.size()));
-    for (const PatchListRecord& record : section.records) {
-      if (!PutText(out, std::string(1, record.lead) + record.name, error) || !PutText(out, record.oldCrc, error) ||
-          !PutText(out, record.newCrc, error)) {
-        return {};
-      }
-      out.push_back(record.type);
-      PutU64(out, record.orgSize);
-      PutU64(out, record.newSize);
-    }
-  }
-  return out;
 }
 
 // ------------------------------------------------------------ builder
@@ -291,8 +253,8 @@ bool PatchRepoBuilder::BuildSection(const FileTree& before, const FileTree& afte
     items.insert(items.begin() + static_cast<ptrdiff_t>(std::min(extra.position, items.size())), std::move(item));
   }
 
-  CabWriter diff;
-  CabWriter normal;
+  publish::CabWriter diff;
+  publish::CabWriter normal;
   for (Item& item : items) {
     // Readers drop the lead unread; alternating it catches one that keeps it.
     item.record.lead = (leadIndex++ % 2 == 0) ? '\\' : '*';

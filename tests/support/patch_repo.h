@@ -28,6 +28,8 @@
 #include <string>
 #include <vector>
 
+#include "publish/patch_list_writer.h"
+
 namespace testsupport {
 
 using Bytes = std::vector<uint8_t>;
@@ -45,32 +47,10 @@ bool IsProtectedName(const std::string& name);
 
 // ------------------------------------------------------------ patch list
 
-struct PatchListRecord {
-  char lead = '\\';     // stored before the name; readers drop it unread
-  std::string name;
-  std::string oldCrc;
-  std::string newCrc;
-  uint8_t type = 1;     // 1: a delta in the D cabinet; 2: the whole file
-  uint64_t orgSize = 0;
-  uint64_t newSize = 0;
-};
-
-struct PatchListSection {
-  std::string diffCabCrc;
-  std::string normalCabCrc;
-  std::vector<PatchListRecord> records;
-};
-
-struct PatchListData {
-  uint32_t systemVersion = 2;
-  uint32_t patchVersion = 0;
-  uint8_t buildType = 1;
-  std::vector<PatchListSection> sections;
-};
-
-// The bytes of a "version.list". Empty, with an error text, when a text
-// (lead and name together, or a CRC text) is longer than 255 bytes.
-Bytes WritePatchList(const PatchListData& list, std::string* error = nullptr);
+using publish::PatchListData;
+using publish::PatchListRecord;
+using publish::PatchListSection;
+using publish::WritePatchList;
 
 // ------------------------------------------------------------ builder
 
