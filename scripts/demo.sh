@@ -1,67 +1,85 @@
 #!/usr/bin/env bash
-# The built-in demo: builds the native tools and shows what they do on the
-# shared sample data, ending with a whole patch run of the sample client.
+# The demo: a synthetic game in three versions becomes a patch repository
+# (patchtool build, verify), is served over HTTP (patchtool serve), and a
+# copy of the first version is patched to the latest one by the engine
+# (patchtool patch), then compared byte for byte with the latest tree.
+# Builds the native tools first. Everything happens in a temp folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=${PATCHER_BUILD_DIR:-$root/build}/native
-data=${PATCHER_TESTDATA_DIR:-$root/../shared/testdata}
+start=$(date +%s.%N)
+seconds() { awk -v s="$1" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }'; }
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPATCHER_TESTS=OFF >/dev/null
+echo "== building the native tools"
+launcher=()
+[ -x "$(command -v ccache)" ] && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPATCHER_TESTS=OFF "${launcher[@]}" >/dev/null
 cmake --build "$build" --target patchtool >/dev/null
 tool="$build/tools/patchtool"
+echo "   done after $(seconds "$start") s"
 
-echo "== patchtool crc: the CRC texts a patch list carries for these cabinets"
-"$tool" crc "$data"/cab/fillyfoal-mszip.cab "$data"/cab/gcab-none-mixed.cab "$data"/cab/libmspack-normal_2files_1folder.cab
-echo
-echo "== an unreadable file gives the unknown CRC and exit status 1"
-"$tool" crc "$data/cab/no-such.cab" || echo "(exit status $?)"
-echo
-echo
-echo "== patchtool cab list: a cabinet's files"
-"$tool" cab list "$data"/cab/libmspack-normal_2files_1folder.cab
-out=$(mktemp -d)
-echo
-echo "== patchtool cab extract, then the CRCs of what came out"
-"$tool" cab extract "$data"/cab/libmspack-normal_2files_1folder.cab "$out"
-"$tool" crc "$out"/*
-rm -rf "$out"
-echo
-
-echo "== patchtool patch: the shared sample client, version 100, patched to 103"
-echo "   from a local HTTP server (three server names, the same files)"
 work=$(mktemp -d)
-trap 'kill "${server_pid:-0}" 2>/dev/null || true; rm -rf "$work"' EXIT
+server_pid=
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo
+echo "== a synthetic game in three versions (executables, packs, textures, text, sound renamed to audio)"
+python3 scripts/synthetic_game.py "$work/game"
+
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-for prefix in a b c; do
-  cp -r "$data/e2e/basic/server" "$work/www-$prefix"
-  chmod -R u+w "$work/www-$prefix"
-  sed -i "s/PORT/$port/" "$work/www-$prefix/version.ini"
-done
-mkdir -p "$work/www"
-for prefix in a b c; do mv "$work/www-$prefix" "$work/www/$prefix"; done
-cp -r "$data/e2e/basic/sandbox/client" "$work/client"
-(cd "$work/www" && exec python3 -m http.server "$port" --bind 127.0.0.1 >/dev/null 2>&1) &
+repo="$work/repo"
+echo
+echo "== patchtool build: version 2 from version 1 (a new repository), then version 3"
+"$tool" build --from "$work/game/v1" --to "$work/game/v2" --repo "$repo" --version 2 \
+  --server "http://127.0.0.1:$port" --jobs 2
+"$tool" build --from "$work/game/v2" --to "$work/game/v3" --repo "$repo" --version 3 --jobs 2
+
+echo
+echo "== patchtool verify: lists, cabinets and deltas against the first version's client"
+"$tool" verify "$repo" --from-client "$work/game/v1" 2>/dev/null
+
+echo
+echo "== patchtool serve on 127.0.0.1:$port"
+"$tool" serve "$repo" --port "$port" >"$work/serve.log" 2>&1 &
 server_pid=$!
 for _ in $(seq 50); do
-  python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && break
+  grep -q "^serving" "$work/serve.log" 2>/dev/null && break
   sleep 0.1
 done
-"$tool" patch "$work/client" "http://127.0.0.1:$port/a/version.ini"
+
 echo
-echo "== the client's version.dat now holds"
-python3 -c "import struct,sys; print(struct.unpack('<I', open(sys.argv[1], 'rb').read(4))[0])" "$work/client/version.dat"
+echo "== a copy of version 1 (patchtool init-client writes its version.dat), patched by the engine"
+cp -r "$work/game/v1" "$work/client"
+"$tool" init-client "$work/client" 1
+patch_start=$(date +%s.%N)
+"$tool" patch "$work/client" "http://127.0.0.1:$port/version.ini"
+patch_time=$(seconds "$patch_start")
+echo "Ready to Play!"
+
 echo
-echo "== the obsolete files named by delete.ini are gone:"
-for f in data/old/legacy.pak ui/skins/old/obsolete.bmp; do
-  [ -e "$work/client/$f" ] && echo "  still there: $f" || echo "  removed: $f"
-done
+echo "== the client against version 3, byte for byte"
+files() { (cd "$1" && find . -type f ! -path ./version.dat ! -path ./version.ini ! -path './backup/*' ! -path './Log/*' | sort); }
+if [ "$(files "$work/game/v3")" != "$(files "$work/client")" ]; then
+  diff <(files "$work/game/v3") <(files "$work/client") >&2 || true
+  echo "   the client's files are not those of version 3" >&2
+  exit 1
+fi
+while read -r f; do
+  cmp -s "$work/game/v3/$f" "$work/client/$f" || { echo "   differs: $f" >&2; exit 1; }
+done < <(files "$work/game/v3")
+echo "   the client holds exactly the files of version 3, each identical"
+echo "   (folders emptied by the deletion list stay, as the patcher leaves them)"
+
+downloaded=$(awk '$3 == 200 || $3 == 206 { sum += $4 } END { print sum + 0 }' "$work/serve.log")
+client=$(du -sb --apparent-size "$work/game/v3" | cut -f1)
 echo
-echo "== the patched files against the expected tree (sha256)"
-bad=0
-while IFS=$'\t' read -r path size sha crc; do
-  [ "$path" = path ] && continue
-  have=$(sha256sum "$work/$path" 2>/dev/null | cut -d' ' -f1)
-  [ "$have" = "$sha" ] || { echo "  differs: $path"; bad=1; }
-done < "$data/e2e/basic/expected.tsv"
-[ $bad = 0 ] && echo "  every expected file is byte-exact"
+echo "== summary"
+echo "   versions: 1 -> 3 ($(grep -c '^GET /[0-9]*/version.list' "$work/serve.log") patch lists, $(grep -c '\.cab ' "$work/serve.log") cabinets)"
+awk -v d="$downloaded" -v c="$client" 'BEGIN {
+  printf "   downloaded %.1f MB for a client of %.1f MB (%.0f%%)\n", d / 1e6, c / 1e6, 100 * d / c }'
+echo "   patch run ${patch_time} s; whole demo $(seconds "$start") s"

@@ -14,7 +14,7 @@ packages=(
   wine wine64 xvfb xauth x11-utils x11-apps imagemagick xdotool
   clang libclang-rt-14-dev
   cabextract gcab nginx-light curl debootstrap
-  python3 procps coreutils findutils sed gawk grep
+  python3 procps coreutils findutils diffutils sed gawk grep
 )
 
 missing=()
@@ -37,6 +37,6 @@ fi
 for tool in i686-w64-mingw32-g++-posix x86_64-w64-mingw32-g++-posix \
   i686-w64-mingw32-windres x86_64-w64-mingw32-windres \
   wine wineboot wineserver Xvfb xauth xwininfo xwd convert xdotool \
-  cmake ninja g++ clang cabextract gcab nginx curl python3 pkill timeout sha256sum; do
+  cmake ninja g++ clang cabextract gcab nginx curl python3 pkill timeout sha256sum cmp diff awk; do
   command -v "$tool" >/dev/null || { echo "setup: $tool is missing after install" >&2; exit 1; }
 done
