@@ -109,10 +109,4 @@ TreeScan ScanTree(const std::string& root) {
   return scan;
 }
 
-std::string TreePath(const std::string& root, const std::string& name) {
-  std::string path = root;
-  while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
-  return path + "\\" + name;
-}
-
 }  // namespace publish

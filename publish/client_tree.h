@@ -40,7 +40,4 @@ std::string NameProblem(const std::string& name);
 // A missing root is a problem too.
 TreeScan ScanTree(const std::string& root);
 
-// `root` and a client-relative name joined into a path of this system.
-std::string TreePath(const std::string& root, const std::string& name);
-
 }  // namespace publish

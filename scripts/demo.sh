@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-build=${PATCHER_BUILD_DIR:-$root/build}/native
+build=${PATCHER_BUILD_DIR:-$root/build}/demo
 start=$(date +%s.%N)
 seconds() { awk -v s="$1" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }'; }
 

@@ -18,14 +18,9 @@ using testsupport::FileTree;
 
 namespace {
 
-Bytes Random(size_t size, uint32_t seed) {
-  std::mt19937 gen(seed);
-  Bytes out(size);
-  for (uint8_t& b : out) b = static_cast<uint8_t>(gen());
-  return out;
-}
+Bytes Random(size_t size, uint32_t seed) { return testsupport::SeededBytes(size, seed); }
 
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes Text(const std::string& text) { return testsupport::TextBytes(text); }
 
 Bytes Edited(Bytes data, size_t at, const Bytes& insert, size_t remove) {
   data.erase(data.begin() + static_cast<ptrdiff_t>(at), data.begin() + static_cast<ptrdiff_t>(at + remove));

@@ -42,12 +42,7 @@ namespace {
 
 // ------------------------------------------------------------ data
 
-Bytes Random(size_t size, uint32_t seed) {
-  std::mt19937 gen(seed);
-  Bytes out(size);
-  for (uint8_t& b : out) b = static_cast<uint8_t>(gen());
-  return out;
-}
+Bytes Random(size_t size, uint32_t seed) { return testsupport::SeededBytes(size, seed); }
 
 // Records of a game table: repetitive, with opcode-like bytes in them.
 Bytes Table(size_t records, uint32_t seed) {
@@ -61,7 +56,7 @@ Bytes Table(size_t records, uint32_t seed) {
   return out;
 }
 
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes Text(const std::string& text) { return testsupport::TextBytes(text); }
 
 // Scattered same-size changes, some of them escape bytes and opcodes.
 Bytes EditInPlace(Bytes data, uint32_t seed) {

@@ -28,14 +28,9 @@ using testsupport::TempDir;
 
 namespace {
 
-Bytes Random(size_t size, uint32_t seed) {
-  std::mt19937 gen(seed);
-  Bytes out(size);
-  for (uint8_t& b : out) b = static_cast<uint8_t>(gen());
-  return out;
-}
+Bytes Random(size_t size, uint32_t seed) { return testsupport::SeededBytes(size, seed); }
 
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes Text(const std::string& text) { return testsupport::TextBytes(text); }
 
 // Runs a shell command of the native build; its output goes to `log`.
 int Shell(const std::string& command, const std::string& log) {

@@ -49,6 +49,15 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
+std::vector<uint8_t> SeededBytes(size_t size, uint32_t seed) {
+  std::mt19937 gen(seed);
+  std::vector<uint8_t> out(size);
+  for (uint8_t& b : out) b = static_cast<uint8_t>(gen());
+  return out;
+}
+
+std::vector<uint8_t> TextBytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

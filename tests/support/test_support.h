@@ -28,6 +28,12 @@ class TempDir {
   std::string path_;
 };
 
+// `size` bytes of a Mersenne twister seeded with `seed`: the same bytes on
+// every build.
+std::vector<uint8_t> SeededBytes(size_t size, uint32_t seed);
+// The bytes of a text.
+std::vector<uint8_t> TextBytes(const std::string& text);
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 std::string ReadFileText(const std::string& path);
 bool WriteFileBytes(const std::string& path, const void* data, size_t size);
