@@ -48,7 +48,10 @@ set(cases
   "|2|err|usage: patchtool COMMAND"
   "no-such-command|2|err|unknown command 'no-such-command'"
   "patch|2|err|usage: patchtool patch"
-  "jdiff,a,b|2|err|usage: patchtool jdiff ORIG NEW DELTA")
+  "jdiff,a,b|2|err|usage: patchtool jdiff ORIG NEW DELTA"
+  "build,--compression,lzx|2|err|LZX compression is not supported"
+  "verify|2|err|usage: patchtool verify REPO"
+  "init-client,tree|2|err|usage: patchtool init-client TREE VERSION")
 foreach(case IN LISTS cases)
   string(REPLACE "|" ";" fields "${case}")
   list(GET fields 0 args)
