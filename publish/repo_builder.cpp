@@ -161,11 +161,12 @@ bool CheckOldTree(const std::string& repo, uint32_t minimal, uint32_t previous, 
     std::vector<std::string> problems;
     for (const auto& [key, crc] : expected) {
       const auto found = byKey.find(key);
+      const std::string actual = found == byKey.end() ? "" : GetFileCrcText(found->second->path);
       if (found == byKey.end()) {
         problems.push_back(key + ": missing");
-      } else if (GetFileCrcText(found->second->path) != crc) {
-        problems.push_back(found->second->name + ": CRC " + GetFileCrcText(found->second->path) + ", version " +
-                           std::to_string(v) + " gave it " + crc);
+      } else if (!CrcTextEquals(actual, crc)) {
+        problems.push_back(found->second->name + ": CRC " + actual + ", version " + std::to_string(v) +
+                           " gave it " + crc);
       }
     }
     if (problems.empty()) return true;
@@ -269,11 +270,14 @@ BuildResult BuildVersion(const BuildOptions& options, BuildSummary* summary, std
       }
       item.changed = true;
       item.oldCrc = kNoFileCrcText;
-      item.newCrc = GetFileCrcText(item.now->path);
-      comparing.Add(item.now->size);
-      if (item.newCrc == kCrcUnknownText || GetFileSize64(item.now->path) != item.now->size) {
+      CCrc32Dynamic crc;
+      crc.BuildTable();
+      uint32_t value = 0;
+      if (crc.ComputeFileCrc(item.now->path, value) != 0 || GetFileSize64(item.now->path) != item.now->size) {
         item.error = "cannot read " + item.now->path;
       }
+      item.newCrc = CrcTextOf(value);
+      comparing.Add(item.now->size);
     });
   }
   for (const Item& item : items) {
