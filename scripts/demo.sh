@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The demo: a synthetic game in three versions becomes a patch repository
 # (patchtool build, verify), is served over HTTP (patchtool serve), and a
-# copy of the first version is patched to the latest one by the engine
-# (patchtool patch), then compared byte for byte with the latest tree.
+# copy of the first version is patched to the latest one by the console
+# launcher, then compared byte for byte with the latest tree.
 # Builds the native tools first. Everything happens in a temp folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,8 +15,9 @@ echo "== building the native tools"
 launcher=()
 [ -x "$(command -v ccache)" ] && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPATCHER_TESTS=OFF "${launcher[@]}" >/dev/null
-cmake --build "$build" --target patchtool >/dev/null
+cmake --build "$build" --target patchtool halvrecht-launcher >/dev/null
 tool="$build/tools/patchtool"
+launcher_tool="$build/launcher/halvrecht-launcher"
 echo "   done after $(seconds "$start") s"
 
 work=$(mktemp -d)
@@ -53,17 +54,21 @@ for _ in $(seq 50); do
 done
 
 echo
-echo "== a copy of version 1 (patchtool init-client writes its version.dat), patched by the engine"
+echo "== a copy of version 1 (patchtool init-client writes its version.dat) and its localinfo.dat,"
+echo "   brought up to date by the console launcher (halvrecht-launcher --no-launch)"
 cp -r "$work/game/v1" "$work/client"
 "$tool" init-client "$work/client" 1
+printf '[URL]\r\nVersionUrl=http://127.0.0.1:%s/version.ini\r\n' "$port" >"$work/client/localinfo.dat"
 patch_start=$(date +%s.%N)
-"$tool" patch "$work/client" "http://127.0.0.1:$port/version.ini"
+(cd "$work/client" && "$launcher_tool" --no-launch)
 patch_time=$(seconds "$patch_start")
-echo "Ready to Play!"
 
 echo
 echo "== the client against version 3, byte for byte"
-files() { (cd "$1" && find . -type f ! -path ./version.dat ! -path ./version.ini ! -path './backup/*' ! -path './Log/*' | sort); }
+files() {
+  (cd "$1" && find . -type f ! -path ./version.dat ! -path ./version.ini ! -path ./localinfo.dat \
+    ! -path './backup/*' ! -path './Log/*' | sort)
+}
 if [ "$(files "$work/game/v3")" != "$(files "$work/client")" ]; then
   diff <(files "$work/game/v3") <(files "$work/client") >&2 || true
   echo "   the client's files are not those of version 3" >&2
