@@ -2,9 +2,9 @@
 // original and the new file into a delta file and says whether the delta
 // holds only EQL and MOD (so the patcher can apply it in place), or that
 // the pair is past what the encoder handles, so the whole file is shipped.
+// Tests put other encoders behind it (one that fails, for instance).
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -22,9 +22,8 @@ struct DeltaOutcome {
 using DeltaEncoder =
     std::function<DeltaOutcome(const std::string& original, const std::string& updated, const std::string& delta)>;
 
-// A delta pays when it is under three quarters of the whole new file:
-// beyond that the download saving no longer makes up for the slower
-// apply, which also needs the original to be exactly right.
-inline bool DeltaPays(uint64_t deltaSize, uint64_t newSize) { return deltaSize < newSize - newSize / 4; }
+// Our encoder (publish/delta_encoder.h) with its default options: the
+// in-place layout where the sizes are equal and it is not markedly larger.
+DeltaEncoder OurDeltaEncoder();
 
 }  // namespace publish

@@ -13,6 +13,7 @@
 #include "engine/patch_list.h"
 #include "platform/file_system.h"
 #include "platform/ini_profile.h"
+#include "publish/delta_encoder.h"
 #include "publish/client_tree.h"
 #include "publish/patch_list_writer.h"
 #include "publish/repo_files.h"

@@ -50,7 +50,7 @@ struct BuildOptions {
   // A new repository only: its servers (empty: kDefaultServer).
   std::vector<ManifestServer> servers;
   uint32_t ownVersion = 0;  // OwnVersion of a new manifest
-  DeltaEncoder encoder;     // empty: changed files are shipped whole
+  DeltaEncoder encoder = OurDeltaEncoder();  // empty: changed files are shipped whole
 };
 
 // The server a new repository names when none is given: what

@@ -119,7 +119,6 @@ int BuildCommand(int argc, char** argv) {
   if (options.fromTree.empty() || options.toTree.empty() || options.repo.empty() || !haveVersion) {
     return Usage("--from, --to, --repo and --version are needed");
   }
-  options.encoder = DefaultDeltaEncoder();
 
   ProgressBar bar(plat::StdoutIsTerminal());
   publish::BuildSummary summary;

@@ -12,5 +12,3 @@ bool ParseU32(const char* text, uint32_t* value) {
   *value = static_cast<uint32_t>(parsed);
   return true;
 }
-
-publish::DeltaEncoder DefaultDeltaEncoder() { return {}; }

@@ -9,7 +9,6 @@
 #include "publish/http_serving.h"
 #include "publish/repo_builder.h"
 #include "tests/e2e/engine_run.h"
-#include "tests/support/delta_writer.h"
 #include "tests/support/patch_repo.h"
 #include "tests/support/test_support.h"
 
@@ -84,7 +83,6 @@ class PublishRoundTripTest : public ::testing::Test {
       options.sectionBytes = 128 * 1024;
       options.jobs = 2;
       options.servers = i == 1 ? servers : std::vector<publish::ManifestServer>();
-      options.encoder = testsupport::BuilderDeltaEncoder();
       publish::BuildSummary summary;
       std::string error;
       ASSERT_EQ(publish::kBuildOk, publish::BuildVersion(options, &summary, &error)) << error;

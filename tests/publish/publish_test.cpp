@@ -14,6 +14,7 @@
 #include "platform/system_info.h"
 #include "publish/cab_reader.h"
 #include "publish/cab_writer.h"
+#include "publish/delta_encoder.h"
 #include "publish/http_serving.h"
 #include "publish/manifest_writer.h"
 #include "publish/repo_builder.h"
@@ -224,7 +225,6 @@ class PublishRepoTest : public ::testing::Test {
     options.toTree = dir_ / to;
     options.repo = dir_ / "repo";
     options.version = version;
-    options.encoder = testsupport::BuilderDeltaEncoder();
     return options;
   }
 
@@ -341,7 +341,12 @@ TEST_F(PublishRepoTest, VerifyFindsWhatIsWrong) {
       {"a wrong CRC in a list", [&] { replaceInList(testsupport::CrcText(b_["new.txt"]), "0xdeadbeef"); },
        "new.txt: N cabinet: CRC"},
       {"a delta that does not apply", [&] { replaceDelta(outOfRange.Delta()); }, "the delta does not apply"},
-      {"a delta that gives other bytes", [&] { replaceDelta(testsupport::DeltaWriter::Encode(a_["bin\\game.exe"], Random(60000, 3))); },
+      {"a delta that gives other bytes",
+       [&] {
+         Bytes other;
+         CDeltaEncoder().EncodeBytes(a_["bin\\game.exe"], Random(60000, 3), &other);
+         replaceDelta(other);
+       },
        "the delta gives CRC"},
       {"a missing version", [&] { testsupport::RemoveTree(repo + "101"); }, "101/version.list: missing"},
   };
