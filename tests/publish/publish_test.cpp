@@ -8,7 +8,9 @@
 
 #include "apply/delta/delta_decoder.h"
 #include "download/crc32.h"
+#include "engine/patch_list.h"
 #include "platform/file_system.h"
+#include "platform/ini_profile.h"
 #include "platform/path.h"
 #include "platform/socket.h"
 #include "platform/system_info.h"
@@ -362,6 +364,41 @@ TEST_F(PublishRepoTest, VerifyFindsWhatIsWrong) {
     testsupport::CopyTree(dir_ / "saved", repo);
     testsupport::RemoveTree(dir_ / "saved");
   }
+}
+
+TEST_F(PublishRepoTest, VersionsDeletionsAndRebuildsAcrossBuilds) {
+  // A new repository from version 97: versions 98 to 100 change nothing.
+  std::string error;
+  publish::BuildOptions first = Options("a", "b", 101);
+  first.baseVersionGiven = true;
+  first.baseVersion = 97;
+  ASSERT_EQ(publish::kBuildOk, Build(first, &error)) << error;
+  const std::string repo = dir_ / "repo/";
+  for (uint32_t v : {98u, 99u, 100u}) {
+    PatchList list;
+    ExpectedCrcMap expected;
+    ASSERT_EQ(0u, ReadPatchListFile(repo + std::to_string(v) + "/version.list", v, list, expected));
+    EXPECT_EQ(0u, list.dwSectionNum) << v;
+  }
+  EXPECT_EQ(97u, plat::ReadProfileInt("VERSION", "MinimalVersion", 0, repo + "version.ini"));
+
+  // Version 102 brings "GONE.TXT" back (letter case aside) and drops
+  // "new.txt": the deletion list keeps what is still gone.
+  FileTree c = b_;
+  c["GONE.TXT"] = Text("back");
+  c.erase("new.txt");
+  ASSERT_TRUE(testsupport::WriteTree(dir_ / "c", c));
+  ASSERT_EQ(publish::kBuildOk, Build(Options("b", "c", 102), &error)) << error;
+  EXPECT_EQ(std::vector<std::string>{"new.txt"}, publish::ReadDeleteList(repo + "delete.ini"));
+  EXPECT_EQ(102u, plat::ReadProfileInt("VERSION", "LatestVersion", 0, repo + "version.ini"));
+
+  // Building the latest version again gives the same repository.
+  const FileTree built = testsupport::ReadTree(repo);
+  publish::BuildSummary summary;
+  ASSERT_EQ(publish::kBuildOk, publish::BuildVersion(Options("b", "c", 102), &summary, &error)) << error;
+  EXPECT_TRUE(summary.rebuilt);
+  EXPECT_TRUE(built == testsupport::ReadTree(repo));
+  EXPECT_TRUE(Verify().problems.empty());
 }
 
 }  // namespace
