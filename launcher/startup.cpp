@@ -58,6 +58,8 @@ bool ReadVersionUrl(std::string* url) {
 
 std::string ReadMaintenanceUrl() { return ReadSetting("URL", "MaintenanceUrl", "", kLocalSettingsFile); }
 
+std::string ReadLauncherPageUrl() { return ReadSetting("URL", "LauncherPageUrl", "", kLocalSettingsFile); }
+
 uint32_t MaintenanceDeadlineMs() { return SocketConnectTimeoutMs(); }
 
 std::string CheckMaintenance(const std::string& maintenanceUrl, const DownloadFileFunction& download,

@@ -46,6 +46,9 @@ uint32_t EngineFlagsFor(const std::string& parameters);
 bool ReadVersionUrl(std::string* url);
 // `MaintenanceUrl` of section `URL`; "" when missing.
 std::string ReadMaintenanceUrl();
+// `LauncherPageUrl` of section `URL`: the page the window shows; "" when
+// missing (the window then shows its artwork only).
+std::string ReadLauncherPageUrl();
 
 // Fetches one URL into one file; true when the file arrived whole.
 using DownloadFileFunction = std::function<bool(const std::string& url, const std::string& file)>;
