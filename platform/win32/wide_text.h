@@ -8,13 +8,18 @@
 
 namespace plat {
 
-inline std::wstring Utf8ToWide(const std::string& text) {
+inline std::wstring CodePageToWide(const std::string& text, UINT codePage) {
   if (text.empty()) return std::wstring();
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  const int n = ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  ::MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
   return wide;
 }
+
+inline std::wstring Utf8ToWide(const std::string& text) { return CodePageToWide(text, CP_UTF8); }
+
+// Engine text and settings values: the system's ANSI code page.
+inline std::wstring AnsiToWide(const std::string& text) { return CodePageToWide(text, CP_ACP); }
 
 inline std::string WideToUtf8(const std::wstring& text) {
   if (text.empty()) return std::string();
