@@ -120,6 +120,9 @@ LRESULT CSkinButton::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       if (wasPressed && PtInRect(&client, p) && IsWindowEnabled(window_)) Click();
       return 0;
     }
+    case BM_CLICK:  // what accessibility tools and other programs send
+      if (IsWindowEnabled(window_)) Click();
+      return 0;
     case WM_CAPTURECHANGED:
       if (pressed_) {
         pressed_ = false;
