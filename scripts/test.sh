@@ -23,11 +23,25 @@ cmake -S . -B "$build/win64" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-
 cmake --build "$build/win64" -j "$jobs"
 
 # One Wine prefix for the run, made before the tests so they do not race
-# to create it; no crash dialog, no display needed for these tests.
+# to create it; no crash dialog. The window's tests and the screenshots need
+# an X display: without one, an Xvfb on a free display number serves the
+# run, started before the first Wine command so Wine sees it.
 export WINEPREFIX=${WINEPREFIX:-/tmp/halvrecht-wine-$$/prefix} WINEDEBUG=-all
 mkdir -p "$WINEPREFIX"
-cleanup() { timeout 30 wineserver -k >/dev/null 2>&1 || true; }
+xvfb_pid=""
+cleanup() {
+  timeout 30 wineserver -k >/dev/null 2>&1 || true
+  [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+}
 trap cleanup EXIT
+if [ -z "${DISPLAY:-}" ]; then
+  display_file=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+  export DISPLAY=":$(tr -d '\n' <"$display_file")"
+  rm -f "$display_file"
+fi
 timeout 300 wineboot --init </dev/null >/dev/null 2>&1 || true
 timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1 || true
 
@@ -38,6 +52,9 @@ ctest --test-dir "$build/native" -j "$jobs" --output-on-failure | tee "$logs/nat
 
 step "win64 tests under Wine"
 ctest --test-dir "$build/win64" -j "$jobs" --output-on-failure | tee "$logs/win64.txt" || status=1
+
+step "screenshots of the window (under $build/screenshots)"
+PATCHER_BUILD_DIR="$build" bash scripts/screenshot.sh || status=1
 
 step "benchmarks"
 for bench in "$build"/native/tests/bench/*_bench; do
