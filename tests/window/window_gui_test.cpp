@@ -28,7 +28,7 @@ namespace {
 
 using launcher::win32::CPatchExpClientDlg;
 
-const char kStandInPath[] = WINDOW_GAME_STANDIN;
+const char kStandInPath[] = STAND_IN_PATH;
 const char kProductPath[] = HALVRECHT_PATCHER_EXE;
 const wchar_t kTitle[] = L"Halvrecht Patcher v28 on X64";
 
@@ -41,6 +41,16 @@ std::wstring ControlText(HWND control) {
   wchar_t text[512] = {};
   GetWindowTextW(control, text, 512);
   return text;
+}
+
+// The arguments the stand-in game recorded in `folder`, once it wrote them.
+std::string RecordedArguments(const std::string& folder) {
+  const std::string record = folder + "stand_in_record.txt";
+  for (int i = 0; i < 250 && !testsupport::PathExists(record); ++i) Sleep(20);
+  const std::string text = testsupport::ReadFileText(record);
+  const size_t at = text.find("arguments ");
+  if (at == std::string::npos) return "(no record)";
+  return text.substr(at + 10, text.find_first_of("\r\n", at) - at - 10);
 }
 
 RECT ChildRect(HWND parent, int id) {
@@ -342,9 +352,7 @@ TEST_F(WindowFixture, ReadyEnablesPlayWhichStartsTheGame) {
   Click(GetDlgItem(Window(), 103));
   ASSERT_TRUE(PumpUntil([&] { return dialog_->Closed(); }));
   EXPECT_EQ(1, dialog_->Result());
-  const std::string record = folder_ / "played.txt";
-  for (int i = 0; i < 250 && !testsupport::PathExists(record); ++i) Sleep(20);
-  EXPECT_EQ("-a FF\n", testsupport::ReadFileText(record));
+  EXPECT_EQ("-a FF", RecordedArguments(folder_.Path()));
 }
 
 TEST_F(WindowFixture, CloseButtonStopsTheEngineAndCloses) {
@@ -375,9 +383,7 @@ TEST_F(WindowFixture, NewWindowRequestsGoToTheShell) {
   EXPECT_EQ(S_OK, events->Invoke(DISPID_NEWWINDOW3, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr));
   SysFreeString(args[0].bstrVal);
   EXPECT_EQ(VARIANT_TRUE, cancel);
-  const std::string record = folder_ / "played.txt";
-  for (int i = 0; i < 250 && !testsupport::PathExists(record); ++i) Sleep(20);
-  EXPECT_EQ("\n", testsupport::ReadFileText(record));
+  EXPECT_EQ("", RecordedArguments(folder_.Path()));
 
   EXPECT_FALSE(dialog_->WebView()->PageShown());
   EXPECT_TRUE(dialog_->WebView()->HasBrowser());
@@ -475,9 +481,7 @@ TEST_F(ProductRun, PatchesTheSampleClientThenPlayStartsTheGameAndCloseEndsIt) {
   ASSERT_TRUE(CopyFileA(WindowsPath(kStandInPath).c_str(), (client_ + "halvrecht.exe").c_str(), FALSE));
   PostMessageW(GetDlgItem(w, 103), BM_CLICK, 0, 0);
   EXPECT_EQ(0, Exit());
-  const std::string record = client_ + "played.txt";
-  for (int i = 0; i < 250 && !testsupport::PathExists(record); ++i) Sleep(20);
-  EXPECT_EQ("-a FF\n", testsupport::ReadFileText(record));
+  EXPECT_EQ("-a FF", RecordedArguments(client_));
 
   // Started again on the current client, it is ready at once; its close
   // button ends the program.
