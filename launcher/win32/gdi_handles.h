@@ -1,4 +1,5 @@
-// Owning handles for the GDI objects the window creates.
+// Owning handles for the GDI objects the window creates, and the small
+// drawing and window-class helpers its controls share.
 #pragma once
 
 #include <windows.h>
@@ -68,6 +69,21 @@ inline void DrawBackgroundPart(HDC dc, HBITMAP background, POINT origin, int wid
   if (background == nullptr) return;
   MemoryDc source(dc, background);
   BitBlt(dc, 0, 0, width, height, source.Get(), origin.x, origin.y, SRCCOPY);
+}
+
+// Registers a redrawn-on-resize window class of `module` the first time it
+// is asked for; true when the class exists.
+inline bool RegisterControlClass(HINSTANCE module, const wchar_t* name, WNDPROC proc, decltype(IDC_ARROW) cursor) {
+  WNDCLASSEXW wc{};
+  if (GetClassInfoExW(module, name, &wc)) return true;
+  wc = {};
+  wc.cbSize = sizeof(wc);
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = module;
+  wc.hCursor = LoadCursor(nullptr, cursor);
+  wc.lpszClassName = name;
+  return RegisterClassExW(&wc) != 0;
 }
 
 }  // namespace launcher::win32

@@ -10,18 +10,6 @@ const wchar_t kClassName[] = L"HalvrechtSkinButton";
 constexpr COLORREF kTransparent = RGB(255, 0, 255);
 constexpr size_t kMaxUrl = 260;
 
-bool RegisterButtonClass(HINSTANCE module, WNDPROC proc) {
-  WNDCLASSEXW wc{};
-  if (GetClassInfoExW(module, kClassName, &wc)) return true;
-  wc.cbSize = sizeof(wc);
-  wc.style = CS_HREDRAW | CS_VREDRAW;
-  wc.lpfnWndProc = proc;
-  wc.hInstance = module;
-  wc.hCursor = LoadCursor(nullptr, IDC_HAND);
-  wc.lpszClassName = kClassName;
-  return RegisterClassExW(&wc) != 0;
-}
-
 }  // namespace
 
 std::unique_ptr<CSkinButton> CSkinButton::Create(HINSTANCE module, HWND parent, int id, ButtonAction action,
@@ -40,7 +28,7 @@ std::unique_ptr<CSkinButton> CSkinButton::Create(HINSTANCE module, HWND parent, 
   button->url_ = url.substr(0, kMaxUrl);
   button->background_ = background;
   button->origin_ = {rect.left, rect.top};
-  if (!RegisterButtonClass(module, WindowProc)) return nullptr;
+  if (!RegisterControlClass(module, kClassName, WindowProc, IDC_HAND)) return nullptr;
   HWND window = CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, rect.left, rect.top,
                                 rect.right - rect.left, rect.bottom - rect.top, parent,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), module, button.get());

@@ -333,17 +333,7 @@ CWebView::~CWebView() {
 
 bool CWebView::Create(HWND parent, const RECT& rect, int id, HBITMAP background) {
   HINSTANCE module = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE));
-  WNDCLASSEXW wc{};
-  if (!GetClassInfoExW(module, kClassName, &wc)) {
-    wc = {};
-    wc.cbSize = sizeof(wc);
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = WindowProc;
-    wc.hInstance = module;
-    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.lpszClassName = kClassName;
-    if (RegisterClassExW(&wc) == 0) return false;
-  }
+  if (!RegisterControlClass(module, kClassName, WindowProc, IDC_ARROW)) return false;
   background_ = background;
   origin_ = {rect.left, rect.top};
   const int width = rect.right - rect.left, height = rect.bottom - rect.top;
