@@ -3,7 +3,8 @@
 //   window_status_probe               prints the status line
 //   window_status_probe --hold TEXT   waits up to 60 s for a status line
 //       that starts with TEXT, then holds the window's thread so the
-//       screen keeps showing it, and prints the line
+//       screen keeps showing it, and prints the line; exit status 2 when
+//       the window reached "Ready to Play!" first
 //   window_status_probe --release     lets a held window go on
 // Exit status 1 when there is no launcher window (or no such line came).
 #include <windows.h>
@@ -39,9 +40,13 @@ int main(int argc, char** argv) {
   }
   if (argc == 3 && std::strcmp(argv[1], "--hold") == 0) {
     const std::string prefix = argv[2];
-    for (int waited = 0; waited < 60000; waited += 2, Sleep(2)) {
+    // A patching step may show for a millisecond only: poll without pause.
+    for (const ULONGLONG end = GetTickCount64() + 60000; GetTickCount64() < end; SwitchToThread()) {
       window = Launcher();
-      if (window == nullptr || Status(window).rfind(prefix, 0) != 0) continue;
+      if (window == nullptr) continue;
+      const std::string now = Status(window);
+      if (now == "Ready to Play!") return 2;
+      if (now.rfind(prefix, 0) != 0) continue;
       Sleep(40);  // the window paints the new text
       HANDLE thread = WindowThread(window);
       if (thread == nullptr) return 1;
