@@ -204,7 +204,7 @@ void CPatchExpClientDlg::OnInitDialog() {
   if (!region) {
     // Without its shape the window cannot be shown as designed; a window
     // that never starts the engine would only hang, so it closes.
-    Box(kRegionFailedText, plat::WideToUtf8(title_), MB_ICONERROR);
+    ErrorBox(kRegionFailedText);
     EndWith(0);
     return;
   }
@@ -218,7 +218,7 @@ void CPatchExpClientDlg::OnInitDialog() {
   if (SetWindowRgn(window_, region.get(), TRUE)) region.release();  // the system owns it now
 
   if (!CreateSkinnedElements()) {
-    Box(kUiLoadErrorText, plat::WideToUtf8(title_), MB_ICONERROR);
+    ErrorBox(kUiLoadErrorText);
     EndWith(0);
     return;
   }
@@ -290,20 +290,23 @@ void CPatchExpClientDlg::OnReady() {
 
 void CPatchExpClientDlg::OnFatalError(uint32_t code) {
   const std::string text = LauncherErrorText(code);
-  if (!text.empty()) Box(text, plat::WideToUtf8(title_), MB_ICONERROR);
+  if (!text.empty()) ErrorBox(text);
   CloseWindow(kCloseFailed);
 }
 
 void CPatchExpClientDlg::OnEngineError(uint32_t code) {
   const std::string text = EngineErrorText(code);
-  if (!text.empty()) Box(text, plat::WideToUtf8(title_), MB_ICONERROR);
+  if (!text.empty()) ErrorBox(text);
 }
 
 void CPatchExpClientDlg::ShowMessage(const std::string& text) {
   MessageBoxW(window_, plat::AnsiToWide(text).c_str(), title_.c_str(), MB_OK);
 }
 
-void CPatchExpClientDlg::ShowLaunchError(const std::string& text) { Box(text, kLaunchErrorCaption, MB_ICONERROR); }
+void CPatchExpClientDlg::ShowLaunchError(const std::string& text) {
+  MessageBoxW(window_, plat::Utf8ToWide(text).c_str(), plat::Utf8ToWide(kLaunchErrorCaption).c_str(),
+              MB_OK | MB_ICONERROR);
+}
 
 void CPatchExpClientDlg::CloseWindow(int result) { EndWith(result); }
 
@@ -311,7 +314,7 @@ std::string CPatchExpClientDlg::GetLaunchArguments() { return std::string(); }
 
 void CPatchExpClientDlg::Play() {
   const bool started = Launch(kGameExecutable, kGameArguments) != 0;
-  if (!started) Box(LauncherErrorText(kLauncherGameFailed), plat::WideToUtf8(title_), MB_ICONERROR);
+  if (!started) ErrorBox(LauncherErrorText(kLauncherGameFailed));
   EndWith(started ? kCloseReady : kCloseFailed);
 }
 
@@ -320,8 +323,8 @@ void CPatchExpClientDlg::Cancel() {
   EndWith(IDCANCEL);
 }
 
-void CPatchExpClientDlg::Box(const std::string& text, const std::string& caption, UINT icon) {
-  MessageBoxW(window_, plat::Utf8ToWide(text).c_str(), plat::Utf8ToWide(caption).c_str(), MB_OK | icon);
+void CPatchExpClientDlg::ErrorBox(const std::string& text) {
+  MessageBoxW(window_, plat::Utf8ToWide(text).c_str(), title_.c_str(), MB_OK | MB_ICONERROR);
 }
 
 void CPatchExpClientDlg::EndWith(INT_PTR result) {

@@ -82,7 +82,8 @@ class CPatchExpClientDlg : public CPatchWrapper {
   void Play();
   void Cancel();
   void ShowStatus();
-  void Box(const std::string& text, const std::string& caption, UINT icon);
+  // A box with the error icon, captioned with the window title.
+  void ErrorBox(const std::string& text);
   void EndWith(INT_PTR result);
   bool Pump(MSG* message);
 
