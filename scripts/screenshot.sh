@@ -78,6 +78,7 @@ rm -f "$out"/*.png
 # cannot miss it once the probe has seen it. A run where the probe did not
 # see one (a busy machine) is tried again on a fresh client.
 run_once() {
+  xdotool mousemove 0 0  # no button shows its mouse-over image
   rm -rf "$work/client"
   cp -r "$data/e2e/basic/sandbox/client" "$work/client"
   chmod -R u+w "$work/client"

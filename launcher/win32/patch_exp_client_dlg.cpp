@@ -268,10 +268,14 @@ void CPatchExpClientDlg::ShowStatus() {
   wchar_t shown[512] = {};
   GetWindowTextW(status, shown, 512);
   if (text != shown) {
+    // The text has no background of its own: it must not be drawn over the
+    // old one, so the control stays quiet while its text changes, and the
+    // window then repaints the artwork and the new text at once.
+    SendMessageW(status, WM_SETREDRAW, FALSE, 0);
     SetWindowTextW(status, text.c_str());
-    // The text has no background of its own: the window repaints under it.
+    SendMessageW(status, WM_SETREDRAW, TRUE, 0);
     RECT r = kStatusRect;
-    InvalidateRect(window_, &r, TRUE);
+    RedrawWindow(window_, &r, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
   }
   SendDlgItemMessageW(window_, IDC_TOTAL_BAR, PBM_SETPOS, static_cast<WPARAM>(display_.totalBar), 0);
 }

@@ -23,6 +23,16 @@ std::string Status(HWND window) {
   return text;
 }
 
+// The stored text, read without a message to the window's thread: cheap
+// enough to poll without pause, and possible while that thread is held.
+std::string StoredStatus(HWND window) {
+  wchar_t text[512] = {};
+  InternalGetWindowText(GetDlgItem(window, 1001), text, 512);
+  char narrow[1024] = {};
+  WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
+  return narrow;
+}
+
 HANDLE WindowThread(HWND window) {
   return OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(window, nullptr));
 }
@@ -44,14 +54,19 @@ int main(int argc, char** argv) {
     for (const ULONGLONG end = GetTickCount64() + 60000; GetTickCount64() < end; SwitchToThread()) {
       window = Launcher();
       if (window == nullptr) continue;
-      const std::string now = Status(window);
+      const std::string now = StoredStatus(window);
       if (now == "Ready to Play!") return 2;
       if (now.rfind(prefix, 0) != 0) continue;
-      Sleep(40);  // the window paints the new text
+      Sleep(10);  // the window paints the new text
       HANDLE thread = WindowThread(window);
       if (thread == nullptr) return 1;
-      std::string text = Status(window);
+      std::string text = StoredStatus(window);
       if (text.rfind(prefix, 0) == 0 && SuspendThread(thread) != static_cast<DWORD>(-1)) {
+        if (StoredStatus(window) != text) {  // it moved on meanwhile
+          ResumeThread(thread);
+          CloseHandle(thread);
+          continue;
+        }
         CloseHandle(thread);
         std::printf("%s\n", text.c_str());
         return 0;
