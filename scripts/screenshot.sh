@@ -74,8 +74,8 @@ rm -f "$out"/*.png
 
 # One run of the product on a fresh copy of the sample client. A patching
 # step lasts only milliseconds on this small sample; the probe holds the
-# window's thread the moment the status line shows one, so the capture
-# cannot miss it once the probe has seen it. A run where the probe did not
+# launcher's engine threads the moment the status line shows one, so the
+# window keeps showing it for the capture. A run where the probe did not
 # see one (a busy machine) is tried again on a fresh client.
 run_once() {
   xdotool mousemove 0 0  # no button shows its mouse-over image

@@ -2,12 +2,14 @@
 // (scripts/screenshot.sh):
 //   window_status_probe               prints the status line
 //   window_status_probe --hold TEXT   waits up to 60 s for a status line
-//       that starts with TEXT, then holds the window's thread so the
-//       screen keeps showing it, and prints the line; exit status 2 when
-//       the window reached "Ready to Play!" first
-//   window_status_probe --release     lets a held window go on
+//       that starts with TEXT, then holds every thread of the launcher but
+//       the window's, so nothing changes the line while the window goes on
+//       painting it, and prints the line; exit status 2 when the window
+//       reached "Ready to Play!" first
+//   window_status_probe --release     lets a held launcher go on
 // Exit status 1 when there is no launcher window (or no such line came).
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstring>
@@ -17,15 +19,9 @@ namespace {
 
 HWND Launcher() { return FindWindowW(nullptr, L"Halvrecht Patcher v28 on X64"); }
 
-std::string Status(HWND window) {
-  char text[512] = {};
-  GetDlgItemTextA(window, 1001, text, sizeof text);
-  return text;
-}
-
 // The stored text, read without a message to the window's thread: cheap
-// enough to poll without pause, and possible while that thread is held.
-std::string StoredStatus(HWND window) {
+// enough to poll without pause.
+std::string Status(HWND window) {
   wchar_t text[512] = {};
   InternalGetWindowText(GetDlgItem(window, 1001), text, 512);
   char narrow[1024] = {};
@@ -33,8 +29,27 @@ std::string StoredStatus(HWND window) {
   return narrow;
 }
 
-HANDLE WindowThread(HWND window) {
-  return OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(window, nullptr));
+// Suspends or resumes every thread of the window's process except the
+// window's own; the engine's threads then post nothing.
+void HoldWorkers(HWND window, bool hold) {
+  DWORD process = 0;
+  const DWORD ui = GetWindowThreadProcessId(window, &process);
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != process || entry.th32ThreadID == ui) continue;
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+    if (thread == nullptr) continue;
+    if (hold) {
+      SuspendThread(thread);
+    } else {
+      ResumeThread(thread);
+    }
+    CloseHandle(thread);
+  }
+  CloseHandle(snapshot);
 }
 
 }  // namespace
@@ -42,10 +57,8 @@ HANDLE WindowThread(HWND window) {
 int main(int argc, char** argv) {
   HWND window = Launcher();
   if (argc == 2 && std::strcmp(argv[1], "--release") == 0) {
-    HANDLE thread = window != nullptr ? WindowThread(window) : nullptr;
-    if (thread == nullptr) return 1;
-    ResumeThread(thread);
-    CloseHandle(thread);
+    if (window == nullptr) return 1;
+    HoldWorkers(window, false);
     return 0;
   }
   if (argc == 3 && std::strcmp(argv[1], "--hold") == 0) {
@@ -54,24 +67,17 @@ int main(int argc, char** argv) {
     for (const ULONGLONG end = GetTickCount64() + 60000; GetTickCount64() < end; SwitchToThread()) {
       window = Launcher();
       if (window == nullptr) continue;
-      const std::string now = StoredStatus(window);
+      const std::string now = Status(window);
       if (now == "Ready to Play!") return 2;
       if (now.rfind(prefix, 0) != 0) continue;
-      Sleep(10);  // the window paints the new text
-      HANDLE thread = WindowThread(window);
-      if (thread == nullptr) return 1;
-      std::string text = StoredStatus(window);
-      if (text.rfind(prefix, 0) == 0 && SuspendThread(thread) != static_cast<DWORD>(-1)) {
-        if (StoredStatus(window) != text) {  // it moved on meanwhile
-          ResumeThread(thread);
-          CloseHandle(thread);
-          continue;
-        }
-        CloseHandle(thread);
-        std::printf("%s\n", text.c_str());
+      HoldWorkers(window, true);
+      Sleep(300);  // the window handles what was already posted, and paints
+      const std::string held = Status(window);
+      if (held.rfind(prefix, 0) == 0) {
+        std::printf("%s\n", held.c_str());
         return 0;
       }
-      CloseHandle(thread);
+      HoldWorkers(window, false);
     }
     return 1;
   }
