@@ -96,12 +96,11 @@ bool CPatchExpClientDlg::PumpMessages(DWORD ms) {
   }
 }
 
-bool CPatchExpClientDlg::Pump(MSG* message) {
-  if (webView_ && webView_->TranslateAccelerator(message)) return true;
-  if (window_ != nullptr && IsDialogMessageW(window_, message)) return true;
+void CPatchExpClientDlg::Pump(MSG* message) {
+  if (webView_ && webView_->TranslateAccelerator(message)) return;
+  if (window_ != nullptr && IsDialogMessageW(window_, message)) return;
   TranslateMessage(message);
   DispatchMessageW(message);
-  return true;
 }
 
 INT_PTR CALLBACK CPatchExpClientDlg::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -85,7 +85,8 @@ class CPatchExpClientDlg : public CPatchWrapper {
   // A box with the error icon, captioned with the window title.
   void ErrorBox(const std::string& text);
   void EndWith(INT_PTR result);
-  bool Pump(MSG* message);
+  // One message: the page's accelerators first, then the dialog's keys.
+  void Pump(MSG* message);
 
   HINSTANCE module_;
   HWND window_ = nullptr;
