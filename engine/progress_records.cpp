@@ -37,11 +37,9 @@ bool SectionProgressRecord::Save(const std::vector<uint32_t>& flags) const {
   if (m_count == 0 || flags.size() != m_count || m_path.empty()) return false;
   std::vector<uint8_t> bytes(m_count);
   for (uint32_t i = 0; i < m_count; ++i) bytes[i] = flags[i] != 0 ? 1 : 0;
-  plat::File file;
-  if (!file.Open(m_path, plat::File::kWrite, plat::File::kShareNone, plat::File::kCreateAlways)) return false;
-  uint32_t done = 0;
-  if (!file.Write(bytes.data(), m_count, &done) || done != m_count) return false;
-  return file.Flush();
+  // Replaced whole, never truncated in place: a crash leaves the old record
+  // or the new one, so the sections already patched are not fetched again.
+  return plat::ReplaceFileContents(m_path, bytes.data(), m_count) == plat::ReplaceResult::kDone;
 }
 
 void SectionProgressRecord::Delete() const { plat::RemoveFile(m_path); }
@@ -66,8 +64,11 @@ void FileProgressRecord::Write(uint32_t value) const {
   const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                             static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
   uint32_t done = 0;
+  // No sync to disk: a lost or short record reads as 0, and the patch list
+  // reader then finds the section's patched files changed and takes the
+  // normal cabinet, which replaces them all. A sync per patched file would
+  // buy nothing but time.
   file.Write(bytes, 4, &done);
-  file.Flush();
 }
 
 void FileProgressRecord::Delete() const { plat::RemoveFile(m_path); }

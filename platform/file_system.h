@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,14 @@ bool RemoveFile(const std::string& path);
 // MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED: the
 // target file is replaced; a target that is a folder makes the move fail.
 bool MoveReplace(const std::string& from, const std::string& to);
+// MoveReplace within one folder that is on disk when it returns: on
+// Windows MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH,
+// elsewhere a rename followed by a sync of the folder.
+bool MoveReplaceDurably(const std::string& from, const std::string& to);
+// Puts the names created, renamed or removed in `folder` on disk (fsync of
+// the folder). Windows has no such call for a folder; there it does nothing,
+// and the moves that need it write through instead.
+bool SyncFolder(const std::string& folder);
 // MoveFileA: fails with kErrorAlreadyExists when the target exists.
 bool MoveNoReplace(const std::string& from, const std::string& to);
 // CopyFileA.
@@ -85,6 +94,18 @@ bool FindEntries(const std::string& pattern, std::vector<FindEntry>* entries);
 
 // Windows wildcard match of one name (no folder part).
 bool WildcardMatch(const std::string& pattern, const std::string& name);
+
+// Replaces the file at `path` with `size` bytes so that a crash at any
+// moment leaves either the old file or the new one, whole: the bytes go to
+// "<path>.tmp" beside it, are flushed to disk, and that file is moved over
+// `path` durably. The temporary file is removed again on failure. The
+// target's read-only attribute is not cleared.
+enum class ReplaceResult {
+  kDone,
+  kCreateFailed,  // the temporary file could not be created
+  kWriteFailed,   // writing, flushing or moving it failed
+};
+ReplaceResult ReplaceFileContents(const std::string& path, const void* data, uint32_t size);
 
 // Bytes free for the caller on the volume that holds `folder`.
 bool DiskFreeBytes(const std::string& folder, uint64_t* freeBytes);
@@ -121,12 +142,30 @@ class File {
   // SetFilePointerEx; whence 0 = begin, 1 = current, 2 = end.
   bool Seek(int64_t offset, int whence, uint64_t* newPosition = nullptr);
   bool Size(uint64_t* size);
+  // Puts the written bytes on disk (fsync, FlushFileBuffers): a slow call,
+  // for files that must survive a power cut, not for every write.
   bool Flush();
   // Cuts the file at the current position.
   bool Truncate();
 
  private:
   intptr_t handle_ = -1;
+  std::string path_;  // kept only while a fault hook is installed
 };
+
+// Fault injection for tests (a seam that costs the product one flag test
+// per write or move): while a hook is installed, File::Write, the moves
+// above and the patch output stream ask it before they act, with the file's
+// path (the source of a move), and fail as the system would when it answers
+// true: a write with kErrorDiskFull, a move with kErrorAccessDenied. An
+// empty function removes the hook. Files opened before the hook was
+// installed are not seen.
+enum class FileFault { kWrite, kMove };
+using FileFaultHook = std::function<bool(FileFault operation, const std::string& path)>;
+void SetFileFaultHookForTesting(FileFaultHook hook);
+// True when the installed hook asks this operation to fail; always false
+// without a hook.
+bool FileFaultInjected(FileFault operation, const std::string& path);
+bool FileFaultHookInstalled();
 
 }  // namespace plat

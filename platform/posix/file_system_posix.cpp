@@ -173,6 +173,7 @@ bool CopyContents(const std::string& from, const std::string& to, bool failIfExi
 }  // namespace
 
 bool MoveReplace(const std::string& from, const std::string& to) {
+  if (FileFaultInjected(FileFault::kMove, from)) return false;
   const std::string src = ToNativePath(from);
   const std::string dst = ToNativePath(to);
   struct stat st, dt;
@@ -190,7 +191,22 @@ bool MoveReplace(const std::string& from, const std::string& to) {
   return true;
 }
 
+bool MoveReplaceDurably(const std::string& from, const std::string& to) {
+  return MoveReplace(from, to) && SyncFolder(FolderOf(to));
+}
+
+bool SyncFolder(const std::string& folder) {
+  const std::string native = ToNativePath(folder.empty() ? std::string(".") : folder);
+  const int fd = open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Fail(errno, native);
+  const bool synced = fsync(fd) == 0;
+  const int err = errno;
+  close(fd);
+  return synced || Fail(err, native);
+}
+
 bool MoveNoReplace(const std::string& from, const std::string& to) {
+  if (FileFaultInjected(FileFault::kMove, from)) return false;
   const std::string src = ToNativePath(from);
   const std::string dst = ToNativePath(to);
   struct stat st;
@@ -263,12 +279,13 @@ bool DiskFreeBytes(const std::string& folder, uint64_t* freeBytes) {
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+File::File(File&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) { other.handle_ = -1; }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = other.handle_;
+    path_ = std::move(other.path_);
     other.handle_ = -1;
   }
   return *this;
@@ -302,6 +319,7 @@ bool File::Open(const std::string& path, uint32_t access, uint32_t /*share*/, ui
   int fd = open(native.c_str(), flags, 0666);
   if (fd < 0) return Fail(errno, native);
   handle_ = fd;
+  if (FileFaultHookInstalled()) path_ = path;
   // CREATE_ALWAYS and OPEN_ALWAYS report an existing file this way.
   t_lastError = (exists && (disposition == kCreateAlways || disposition == kOpenAlways)) ? kErrorAlreadyExists : 0;
   return true;
@@ -314,6 +332,7 @@ void File::Close() {
     close(static_cast<int>(handle_));
     handle_ = -1;
   }
+  path_.clear();
 }
 
 bool File::Read(void* buffer, uint32_t size, uint32_t* done) {
@@ -335,6 +354,7 @@ bool File::Read(void* buffer, uint32_t size, uint32_t* done) {
 bool File::Write(const void* buffer, uint32_t size, uint32_t* done) {
   *done = 0;
   if (handle_ < 0) return FailWith(kErrorInvalidHandle);
+  if (!path_.empty() && FileFaultInjected(FileFault::kWrite, path_)) return false;
   const char* in = static_cast<const char*>(buffer);
   while (*done < size) {
     ssize_t put = write(static_cast<int>(handle_), in + *done, size - *done);
@@ -366,7 +386,8 @@ bool File::Size(uint64_t* size) {
 
 bool File::Flush() {
   if (handle_ < 0) return FailWith(kErrorInvalidHandle);
-  return true;  // writes go straight to the system; nothing is buffered here
+  if (fsync(static_cast<int>(handle_)) != 0) return Fail(errno, std::string());
+  return true;
 }
 
 bool File::Truncate() {

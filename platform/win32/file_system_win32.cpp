@@ -30,10 +30,19 @@ bool RemoveFolder(const std::string& path) { return ::RemoveDirectoryA(path.c_st
 bool RemoveFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != FALSE; }
 
 bool MoveReplace(const std::string& from, const std::string& to) {
+  if (FileFaultInjected(FileFault::kMove, from)) return false;
   return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) != FALSE;
 }
 
+bool MoveReplaceDurably(const std::string& from, const std::string& to) {
+  if (FileFaultInjected(FileFault::kMove, from)) return false;
+  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool SyncFolder(const std::string& /*folder*/) { return true; }
+
 bool MoveNoReplace(const std::string& from, const std::string& to) {
+  if (FileFaultInjected(FileFault::kMove, from)) return false;
   return ::MoveFileA(from.c_str(), to.c_str()) != FALSE;
 }
 
@@ -86,12 +95,15 @@ constexpr intptr_t kNoHandle = -1;  // INVALID_HANDLE_VALUE
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoHandle; }
+File::File(File&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
+  other.handle_ = kNoHandle;
+}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = other.handle_;
+    path_ = std::move(other.path_);
     other.handle_ = kNoHandle;
   }
   return *this;
@@ -109,6 +121,7 @@ bool File::Open(const std::string& path, uint32_t access, uint32_t share, uint32
   HANDLE h = ::CreateFileA(path.c_str(), desired, shareMode, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   handle_ = reinterpret_cast<intptr_t>(h);
+  if (FileFaultHookInstalled()) path_ = path;
   return true;
 }
 
@@ -119,6 +132,7 @@ void File::Close() {
     ::CloseHandle(AsHandle(handle_));
     handle_ = kNoHandle;
   }
+  path_.clear();
 }
 
 bool File::Read(void* buffer, uint32_t size, uint32_t* done) {
@@ -129,6 +143,8 @@ bool File::Read(void* buffer, uint32_t size, uint32_t* done) {
 }
 
 bool File::Write(const void* buffer, uint32_t size, uint32_t* done) {
+  *done = 0;
+  if (!path_.empty() && FileFaultInjected(FileFault::kWrite, path_)) return false;
   DWORD put = 0;
   BOOL ok = ::WriteFile(AsHandle(handle_), buffer, size, &put, nullptr);
   *done = put;
