@@ -234,10 +234,16 @@ uint32_t CTaskPatch::ApplyDelta(const DiffFile& file, DiffTimes& times) {
                           m_OrgStream.GetMemory() != nullptr && m_OutStream.GetMemory() != nullptr;
     if (inMemory) {
       LogWrite(kLogTrace, kMemoryPatchText, client, AsInt(before), AsInt(info.NewFileSize));
-      // The original is in memory now, so the new file goes straight over it.
-      m_OutStream.SetFileName(file.clientPath);
-      const uint32_t result = decoder.DecodeMemory(m_OrgStream, m_PchStream, m_OutStream, nullptr);
-      if (result != kDeltaOk) return result;
+      // Written apart and moved in only when whole: a write that fails half
+      // way (a full disk) must not cost the client file, whose only other
+      // copy is in memory.
+      m_OutStream.SetFileName(file.tempPath);
+      uint32_t result = decoder.DecodeMemory(m_OrgStream, m_PchStream, m_OutStream, nullptr);
+      if (result == kDeltaOk) result = MoveOutputIntoPlace(file);
+      if (result != kDeltaOk) {
+        plat::RemoveFile(file.tempPath);
+        return result;
+      }
     } else {
       bool opened = false;
       const uint32_t result = DecodeThroughFiles(file, &opened);
@@ -303,6 +309,12 @@ uint32_t CTaskPatch::DecodeThroughFiles(const DiffFile& file, bool* opened) {
     return result;
   }
 
+  const uint32_t moved = MoveOutputIntoPlace(file);
+  if (moved != 0) plat::RemoveFile(file.tempPath);
+  return moved;
+}
+
+uint32_t CTaskPatch::MoveOutputIntoPlace(const DiffFile& file) {
   plat::SetAttributes(file.tempPath, plat::kAttrNormal);
   bool moved = MovePatchedFile(file.tempPath, file.clientPath);
   // The client file may be held for a moment by another program.
@@ -311,9 +323,8 @@ uint32_t CTaskPatch::DecodeThroughFiles(const DiffFile& file, bool* opened) {
     moved = MovePatchedFile(file.tempPath, file.clientPath);
   }
   if (!moved) {
-    LogWrite(kLogError, "Move Error! = %s -> %s. ErrCode = %d", file.tempPath.c_str(), client,
+    LogWrite(kLogError, "Move Error! = %s -> %s. ErrCode = %d", file.tempPath.c_str(), file.clientPath.c_str(),
              AsInt(plat::LastError()));
-    plat::RemoveFile(file.tempPath);
     return 12;
   }
   return 0;

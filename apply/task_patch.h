@@ -51,6 +51,9 @@ class CTaskPatch : public CTask {
   void AllocateStreams();
   uint32_t ApplyDelta(const DiffFile& file, DiffTimes& times);
   uint32_t DecodeThroughFiles(const DiffFile& file, bool* opened);
+  // Moves a decoder's finished output over the client file, retrying while
+  // another program holds it: 0, or 12 (logged).
+  uint32_t MoveOutputIntoPlace(const DiffFile& file);
   uint32_t CheckSizeAfter(const DiffFile& file) const;
   uint32_t MoveWholeFile(const DiffFile& file, DiffTimes& times);
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/file_system.h"
 #include "platform/path.h"
 
 namespace vestrel {
@@ -68,6 +69,7 @@ int CVirtualMemoryFileStream::Flush() {
   }
   const uint32_t buffered = GetBuffered();
   if (buffered > 0) {
+    if (plat::FileFaultInjected(plat::FileFault::kWrite, m_FileName)) return 0;
     if (fwrite(m_Memory, 1, buffered, m_File.get()) != buffered) return 0;
     m_Flushed += buffered;
     m_Cursor = m_Memory;

@@ -385,6 +385,22 @@ TEST_F(DiffPatchTest, RefusedDeltaInMemoryLeavesTheClientIntact) {
   }
 }
 
+// The new file is written apart: a write that fails (a full disk) leaves
+// the client file as it was, not cut off behind its first block.
+TEST_F(DiffPatchTest, AFailedWriteOfTheMemoryDecoderLeavesTheClientIntact) {
+  const JdiffCase jdiff = Case("random_4k");
+  PutCase(jdiff, "a.bin");
+  plat::SetFileFaultHookForTesting([](plat::FileFault operation, const std::string&) {
+    return operation == plat::FileFault::kWrite;
+  });
+  const uint32_t result = Run({Delta("a.bin", jdiff.origSize, jdiff.newSize)});
+  plat::SetFileFaultHookForTesting(nullptr);
+  EXPECT_EQ(result, 17u);
+  EXPECT_EQ(ReadFile(box_.Client("a.bin")), OrigOf("random_4k"));
+  EXPECT_TRUE(ListFiles(box_.Settings().outputFolder).empty());
+  EXPECT_FALSE(plat::FileExists(record_.Path()));
+}
+
 TEST_F(DiffPatchTest, RefusedDeltaInPlaceLeavesTheClientIntact) {
   WriteText(box_.Client("a.bin"), "client bytes");
   // Only EQL and MOD, so it qualifies for in place, but runs past the end.
