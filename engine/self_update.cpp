@@ -78,9 +78,28 @@ bool ProcSelfUpdateIn(const std::string& programFolderIn) {
   std::string programFolder = programFolderIn;
   if (!programFolder.empty() && programFolder.back() != '\\' && programFolder.back() != '/') programFolder += '\\';
 
+  // Renames are put on disk before the start goes on: a power cut must
+  // not bring back a name this start already moved.
+  struct FolderSync {
+    const std::string& folder;
+    ~FolderSync() { plat::SyncFolder(folder); }
+  } syncAtEnd{programFolder};
+
   std::vector<std::string> leftovers;
   CollectFiles(programFolder, leftovers, "*.del_zulpatch*", false);
   for (const std::string& path : leftovers) {
+    const std::string target = path.substr(0, path.rfind(".del_zulpatch"));
+    if (plat::GetAttributes(target) == plat::kInvalidAttributes &&
+        plat::GetAttributes(target + ".pre_zulpatch") != plat::kInvalidAttributes) {
+      // An installation ended between its two moves: this is the only copy
+      // of the target until its new file is in place.
+      LogWrite(kLogError, "Restore old patched file : %s => %s", path.c_str(), target.c_str());
+      if (!plat::MoveNoReplace(path, target)) {
+        LogWrite(kLogError, "Failed to restore old patched file : %s => %s, LastError [%d]", path.c_str(),
+                 target.c_str(), static_cast<int32_t>(plat::LastError()));
+      }
+      continue;
+    }
     LogWrite(kLogDetail, "Try to delete old patched file : %s", path.c_str());
     plat::SetAttributes(path, plat::kAttrNormal);
     if (!plat::RemoveFile(path)) LogWrite(kLogDetail, "Failed to delete old patched file : %s", path.c_str());
@@ -123,6 +142,12 @@ bool ProcSelfUpdateIn(const std::string& programFolderIn) {
     if (!plat::MoveReplace(update, target)) {
       LogWrite(kLogError, "Failed to renaming-patch : %s => %s, LastError [%d]", update.c_str(), target.c_str(),
                static_cast<int32_t>(plat::LastError()));
+      // Under its removable name the old file would be deleted by the next
+      // start, leaving no file at all: it goes back.
+      if (!plat::MoveNoReplace(removable, target)) {
+        LogWrite(kLogError, "Failed to restore old patched file : %s => %s, LastError [%d]", removable.c_str(),
+                 target.c_str(), static_cast<int32_t>(plat::LastError()));
+      }
       return false;
     }
     LogWrite(kLogDetail, "MoveFileEx Success. #2. %s => %s", update.c_str(), target.c_str());

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/path.h"
 #include "platform/system_info.h"
 #include "tests/engine/log_capture.h"
 #include "tests/support/http_test_server.h"
@@ -100,6 +101,30 @@ TEST(ProcSelfUpdate, ATargetHeldOpenStaysForALaterRun) {
   // Once the program has ended, the next start installs the update.
   EXPECT_TRUE(ProcSelfUpdateIn(dir.Path()));
   EXPECT_EQ("new", ReadFileText(dir / "run.exe"));
+}
+
+// An update that cannot be moved in never costs the file it replaces: the
+// old file is put back from its removable name, and a start that finds
+// the target gone while its update still waits restores it first.
+TEST(ProcSelfUpdate, AnUpdateThatCannotBeMovedInKeepsTheOldFile) {
+  for (const bool diedBetweenTheMoves : {false, true}) {
+    SCOPED_TRACE(diedBetweenTheMoves ? "old file under its removable name" : "old file in place");
+    TempDir dir;
+    LogCapture log;
+    ASSERT_TRUE(WriteFileText(dir / (diedBetweenTheMoves ? "t.dll.del_zulpatch" : "t.dll"), "old t"));
+    ASSERT_TRUE(WriteFileText(dir / "t.dll.pre_zulpatch", "new t"));
+    plat::SetFileFaultHookForTesting([](plat::FileFault operation, const std::string& path) {
+      return operation == plat::FileFault::kMove && plat::FileNameOf(path) == "t.dll.pre_zulpatch";
+    });
+    EXPECT_FALSE(ProcSelfUpdateIn(dir.Path()));
+    plat::SetFileFaultHookForTesting(nullptr);
+    EXPECT_EQ("old t", ReadFileText(dir / "t.dll"));
+    EXPECT_FALSE(PathExists(dir / "t.dll.del_zulpatch"));
+    EXPECT_TRUE(log.Contains("Failed to renaming-patch : " + dir.Path() + "t.dll.pre_zulpatch"));
+    // The update waits for the next start, which installs it.
+    EXPECT_TRUE(ProcSelfUpdateIn(dir.Path()));
+    EXPECT_EQ("new t", ReadFileText(dir / "t.dll"));
+  }
 }
 
 TEST(ProcSelfUpdate, StopsAtAnUpdateWithoutATargetName) {
