@@ -126,6 +126,7 @@ intptr_t CTaskExtract::OnCopyFile(const FDINOTIFICATION& note) {
     LogWrite(kLogProtected, "Protected file left out of [%s] : File [%s]", m_CabName.c_str(), storedName.c_str());
     return 0;
   }
+  if (!m_Only.empty() && m_Only.count(LowerFileName(storedName)) == 0) return 0;
 
   const std::string outputPath = m_Settings.tempFolder + storedName;
   if (outputPath.size() >= kMaxPath) {

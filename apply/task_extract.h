@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ class CTaskExtract : public CTask {
   // under the download folder into the temp folder. 0; 7 when the decoder
   // failed on a target file; 6 for every other failure.
   uint32_t ExtractPatchFile();
+  // Limits the extraction to these names (lower-cased as LowerFileName
+  // makes them); the cabinet's other files are skipped. Empty: every file.
+  void ExtractOnly(std::set<std::string> lowerCaseNames) { m_Only = std::move(lowerCaseNames); }
 
   const std::string& CabName() const { return m_CabName; }
 
@@ -47,5 +51,6 @@ class CTaskExtract : public CTask {
   float m_Progress = 0.0f;  // percent of the cabinet's files extracted
   std::string m_CabName;    // the cabinet's file name, without its folder
   std::vector<PatchFileInfo> m_Files;
+  std::set<std::string> m_Only;  // empty: every file
   ERF m_Erf{};
 };

@@ -4,6 +4,7 @@
 
 namespace {
 std::atomic<bool> g_cancel{false};
+thread_local int32_t t_lastHttpStatus = 0;
 }  // namespace
 
 const char* FetchResultText(int32_t result) {
@@ -21,3 +22,6 @@ const char* FetchResultText(int32_t result) {
 void SetTransferCancel() { g_cancel.store(true, std::memory_order_release); }
 void ClearTransferCancel() { g_cancel.store(false, std::memory_order_release); }
 bool IsTransferCanceled() { return g_cancel.load(std::memory_order_acquire); }
+
+int32_t LastHttpStatus() { return t_lastHttpStatus; }
+void SetLastHttpStatus(int32_t status) { t_lastHttpStatus = status; }

@@ -27,3 +27,10 @@ using TransferProgress = std::function<void(int32_t done, int32_t total)>;
 void SetTransferCancel();
 void ClearTransferCancel();
 bool IsTransferCanceled();
+
+// The status code of the last HTTP response head a transfer read on this
+// thread; 0 when the last transfer read none (no connection, no answer).
+// It tells a file the server does not have (404) from a failed transfer.
+// Each transfer clears it when it begins.
+int32_t LastHttpStatus();
+void SetLastHttpStatus(int32_t status);

@@ -17,6 +17,7 @@ bool OpenInetRequest(plat::InetRequest& request, const std::string& url) {
   const bool secure = port == 443 || IsHttpsUrl(url);
   plat::InetOpenReport report;
   const bool opened = request.Open(host, static_cast<uint16_t>(port), path, secure, &report);
+  SetLastHttpStatus(static_cast<int32_t>(report.statusCode));
   if (report.firstSendFailed) {
     LogWrite(kLogError, "Failed to HttpSendRequest : ErrorCode [%d]", static_cast<int>(report.firstSendError));
   }
@@ -46,6 +47,7 @@ int32_t GetFileByInet(const std::string& localPath, const std::string& url, int3
   LogWrite(kLogDetail, "Tried to getting file from http server by INET : URL [%s], LocalFile [%s], Continue [%s]",
            url.c_str(), localPath.c_str(), resume != 0 ? "YES" : "NO");
   ClearTransferCancel();
+  SetLastHttpStatus(0);
   {
     plat::File existing;
     if (existing.Open(localPath, plat::File::kReadWrite, plat::File::kShareRead, plat::File::kOpenExisting)) {

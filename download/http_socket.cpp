@@ -132,6 +132,8 @@ bool ReadHttpResponseHead(CHttpSocket& socket, int32_t* contentLength, int32_t* 
   line[used] = '\0';
 
   if (got > 0) {
+    const char* space = strchr(line, ' ');
+    if (space != nullptr) SetLastHttpStatus(ParseDecimal(space + 1));
     for (size_t i = 0; i < used; ++i) {
       if (line[i] != ' ') continue;
       const int32_t number = ParseDecimal(line + i + 1);
@@ -196,6 +198,7 @@ int32_t GetFileBySocket(const std::string& url, int32_t resume, const std::strin
   LogWrite(kLogDetail, "Tried to getting file from http server by socket : URL [%s], LocalFile [%s], Continue [%s]",
            url.c_str(), localPath.c_str(), resume != 0 ? "YES" : "NO");
   ClearTransferCancel();
+  SetLastHttpStatus(0);
   if (IsHttpsUrl(url)) {
     // TLS is the WinInet transfer's business; a plain socket would only
     // send the request in clear to a port that does not speak it.

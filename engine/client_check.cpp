@@ -17,6 +17,16 @@ namespace {
 
 constexpr size_t kMaxPath = 260;
 
+// A path as the file system tells names apart: one kind of separator, never
+// doubled, no letter case. Good enough to recognise a file, not to open it.
+std::string ComparablePath(const std::string& path) {
+  std::string out;
+  for (char c : path) {
+    if (c == '/') c = '\\';
+    if (c != '\\' || out.empty() || out.back() != '\\') out += c;
+  }
+  return LowerFileName(out);
+}
 
 }  // namespace
 
@@ -100,21 +110,31 @@ uint32_t CPatchMain::CheckSumCheck() {
     LogWrite(kLogDetail, "CRC Check is done as well");
     return 0;
   }
-  return 20;
+  return kChecksumMismatch;
 }
 
-void CPatchMain::ProcessDeleteList() {
+bool CPatchMain::ProcessDeleteList() {
   const std::string listPath = plat::TempFolder() + "delete.ini";
   plat::SetAttributes(listPath, plat::kAttrNormal);
   plat::RemoveFile(listPath);
-  if (GetFileFromServers(m_downloadUrls, "delete.ini", listPath, 0, TransferProgress()) != kFetchOk) {
+  const uint32_t fetched = GetFileFromServers(m_downloadUrls, "delete.ini", listPath, 0, TransferProgress());
+  if (fetched != kFetchOk) {
     LogWrite(kLogDetail, "Failed to download file : delete.ini");
-    return;
+    // Only a server that answers "not found" says there is no list; any
+    // other failure leaves the list to a later start.
+    const int32_t status = LastHttpStatus();
+    return fetched != kFetchCanceled && (status == 404 || status == 410);
   }
   CIniManager ini;
   ini.SetFile(listPath, false);
+  // An error page or a body cut before its section deletes nothing and
+  // would leave the obsolete files for good.
+  const bool isList = ini.HasSection("DELETE");
   std::vector<std::string> names;
-  ini.GetStringList("DELETE", "File", names);
+  if (isList) ini.GetStringList("DELETE", "File", names);
+  if (!isList) LogWrite(kLogError, "No [DELETE] section in delete.ini; it is tried again later");
+  const std::string ownProgram = ComparablePath(plat::ModuleFileName());
+  const std::string ownSettings = ComparablePath(plat::CurrentFolder() + "\\localinfo.dat");
   for (const std::string& name : names) {
     // A broken or hostile server must not delete anything outside the client.
     if (!IsSafeRelativePath(name)) {
@@ -122,10 +142,17 @@ void CPatchMain::ProcessDeleteList() {
       continue;
     }
     const std::string path = m_workingFolder + name;
+    // Nor the files without which no later start could patch the client.
+    const std::string comparable = ComparablePath(path);
+    if (IsProtectedFile(name) || comparable == ownProgram || comparable == ownSettings) {
+      LogWrite(kLogError, "Refused to delete a file the patcher needs : %s", name.c_str());
+      continue;
+    }
     plat::SetAttributes(path, plat::kAttrNormal);
     plat::RemoveFile(path);
     LogWrite(kLogAlways, "Deleted File [%s]", path.c_str());
   }
   plat::SetAttributes(listPath, plat::kAttrNormal);
   plat::RemoveFile(listPath);
+  return isList;
 }

@@ -1,8 +1,12 @@
 // The folder walk shared by the client verification and the self-update.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+// The verification's result when a file's CRC differs from the list's.
+constexpr uint32_t kChecksumMismatch = 20;
 
 // Appends the full path of every entry of folder that matches the wildcard
 // pattern; with recurse, matching subfolders are walked instead of listed.

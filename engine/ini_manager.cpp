@@ -1,5 +1,7 @@
 #include "engine/ini_manager.h"
 
+#include "engine/patch_file.h"
+
 #include "platform/ini_profile.h"
 #include "platform/path.h"
 #include "platform/process_paths.h"
@@ -31,4 +33,16 @@ bool CIniManager::GetStringList(const std::string& section, const std::string& p
     found = true;
   }
   return found;
+}
+
+bool CIniManager::HasSection(const std::string& section) const {
+  std::vector<char> names(65536);
+  const uint32_t length =
+      plat::ReadProfileString(nullptr, nullptr, "", names.data(), static_cast<uint32_t>(names.size()), m_path);
+  for (size_t at = 0; at < length && names[at] != '\0';) {
+    const std::string name(names.data() + at);
+    if (LowerFileName(name) == LowerFileName(section)) return true;
+    at += name.size() + 1;
+  }
+  return false;
 }

@@ -27,6 +27,10 @@ class CIniManager {
   // first missing or empty one; true when at least one value was appended.
   bool GetStringList(const std::string& section, const std::string& prefix, std::vector<std::string>& list) const;
 
+  // True when the file has the section, even an empty one (names compared
+  // without regard to letter case).
+  bool HasSection(const std::string& section) const;
+
  private:
   std::string m_path;
 };

@@ -5,6 +5,7 @@
 
 #include "apply/task_extract.h"
 #include "download/crc32.h"
+#include "engine/client_check.h"
 #include "engine/folders.h"
 #include "engine/patch_log.h"
 #include "engine/patch_main.h"
@@ -298,7 +299,11 @@ void CPatchMain::CommitVersion() {
 }
 
 void CPatchMain::OnVerify() {
-  const uint32_t result = CheckSumCheck();
+  uint32_t result = ReadEarlierLists();
+  if (result == 0) result = CheckSumCheck();
+  // A wrong file is put back before the run may end; only a file that
+  // cannot be healed fails it.
+  if (result == kChecksumMismatch) result = HealClient();
   if (result == 0) {
     PostEngineEvent(kEventFinish, 0, 0);
   } else {
@@ -315,7 +320,13 @@ void CPatchMain::OnFinish() {
   SetState(kStateFinished);
   m_accumulatedTime += plat::TickCount() - m_stepStartTick;
   LogWrite(kLogTrace, "Patch is finished");
-  ProcessDeleteList();
+  if (!ProcessDeleteList()) {
+    // The finish stays recorded, and with it the download folder that holds
+    // the record: the next start verifies the client and tries the list again.
+    LogWrite(kLogError, "The deletion list is still to do; the next start finishes the run");
+    return;
+  }
+  ClearPendingFinish(m_downloadFolder);
   if (m_flags & kFlagRemoveDownloadFolder) {
     DeleteFolder(m_downloadFolder);
     RecCreateDirectory(m_downloadFolder);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -198,11 +199,25 @@ uint32_t CPatchMain::Init(const PatchStartParams& params, PatchStartResults* res
   m_versions.lastCompleted = local;
   m_liveStatus = PatchStatus{};
 
+  // The files of every version above the base are verified at the end of
+  // the run: the run's own versions, those of an earlier run whose finish
+  // never completed, or for a repair all the servers still describe.
+  uint32_t pendingBase = local;
+  const bool finishPending = GetPendingFinish(m_downloadFolder, &pendingBase);
+  m_verifyBase = (m_flags & kFlagRepair) != 0 ? m_versions.minimal : std::min(local, pendingBase);
+  m_verifyBase = std::max(m_verifyBase, m_versions.minimal);
+
   if (!CreateTaskWorker()) return kInitSetupFailed;
 
   if (local == m_versions.latest) {
-    LogWrite(kLogDetail, "It doesn't need patch");
-    return kInitUpToDate;
+    if (!finishPending && (m_flags & kFlagRepair) == 0) {
+      LogWrite(kLogDetail, "It doesn't need patch");
+      return kInitUpToDate;
+    }
+    // The launcher must run the engine so the client is verified, healed
+    // and its deletion list applied before it counts as current.
+    LogWrite(kLogDetail, "The client is verified from version [%d] before it counts as current",
+             static_cast<int32_t>(m_verifyBase));
   }
 
   if ((m_flags & kFlagRemoveStaleVersions) != 0) {

@@ -8,6 +8,48 @@
 #include "engine/progress_records.h"
 #include "platform/file_system.h"
 
+uint32_t CPatchMain::FetchPatchList(uint32_t version, std::string* localPath) {
+  char relative[64];
+  snprintf(relative, sizeof relative, "%u/version.list", version);
+  char localBuffer[1024];
+  snprintf(localBuffer, sizeof localBuffer, "%s%u\\version.list", m_downloadFolder.c_str(), version);
+  *localPath = localBuffer;
+  const uint32_t fetched = GetFileFromServers(m_downloadUrls, relative, *localPath, 0, TransferProgress());
+  if (fetched != kFetchOk && fetched != kFetchCanceled) {
+    LogWrite(kLogError, "Failed to downloadd file : %s", relative);
+    return kListFetchFailed;
+  }
+  return 0;
+}
+
+void CPatchMain::NoteListedFiles(uint32_t version, const PatchList& list, bool newest) {
+  m_normalCabCrcs[version] = list.normalCabCrcs;
+  for (uint32_t s = 1; s <= list.sectionFiles.size(); ++s) {
+    for (const PatchFileInfo& file : list.sectionFiles[s - 1]) {
+      const std::string key = LowerFileName(file.name);
+      if (newest || m_shippedIn.count(key) == 0) m_shippedIn[key] = ShippedFile{file.name, version, s};
+    }
+  }
+}
+
+uint32_t CPatchMain::ReadEarlierLists() {
+  // Newest first: a file keeps the CRC of the newest list that names it.
+  for (uint32_t version = m_versions.local; version > m_verifyBase; --version) {
+    if (Stopping()) return kListStopped;
+    std::string localPath;
+    const uint32_t fetched = FetchPatchList(version, &localPath);
+    if (fetched != 0) return fetched;
+    PatchList list;
+    ExpectedCrcMap listed;
+    const uint32_t read = ReadPatchListFile(localPath, version, list, listed);
+    plat::RemoveFile(localPath);
+    if (read != 0) return read;
+    for (const auto& [name, crc] : listed) m_expectedCrcs.emplace(name, crc);
+    NoteListedFiles(version, list, false);
+  }
+  return 0;
+}
+
 uint32_t CPatchMain::LoadPatchList(uint32_t version) {
   m_CurrentPatchList = PatchList{};
   m_liveStatus.state = kStateDownloading;
@@ -15,16 +57,9 @@ uint32_t CPatchMain::LoadPatchList(uint32_t version) {
   m_liveStatus.taskPercent = 0.0f;
   PublishProgress(7);
 
-  char relative[64];
-  snprintf(relative, sizeof relative, "%u/version.list", version);
-  char localBuffer[1024];
-  snprintf(localBuffer, sizeof localBuffer, "%s%u\\version.list", m_downloadFolder.c_str(), version);
-  const std::string localPath = localBuffer;
-  const uint32_t fetched = GetFileFromServers(m_downloadUrls, relative, localPath, 0, TransferProgress());
-  if (fetched != kFetchOk && fetched != kFetchCanceled) {
-    LogWrite(kLogError, "Failed to downloadd file : %s", relative);
-    return kListFetchFailed;
-  }
+  std::string localPath;
+  const uint32_t fetched = FetchPatchList(version, &localPath);
+  if (fetched != 0) return fetched;
 
   PatchList& list = m_CurrentPatchList;
   const uint32_t read = ReadPatchListFile(localPath, version, list, m_expectedCrcs);
@@ -32,6 +67,7 @@ uint32_t CPatchMain::LoadPatchList(uint32_t version) {
   if (read == kListBadSystemVersion) return read;
   plat::RemoveFile(localPath);
   if (read != 0) return read;
+  NoteListedFiles(version, list, true);
 
   const uint32_t sections = list.dwSectionNum;
   SectionProgressRecord sectionRecord;

@@ -4,6 +4,7 @@
 
 #include "engine/folders.h"
 #include "engine/patch_log.h"
+#include "engine/version_file.h"
 #include "platform/clock.h"
 
 namespace {
@@ -58,13 +59,17 @@ CPatchMain::~CPatchMain() {
   StopAll();
 }
 
-uint32_t CPatchMain::StartEngine(uint32_t firstEventType, uint32_t firstSection) {
+bool CPatchMain::CreateRunFolders() {
   for (const std::string* folder : {&m_downloadFolder, &m_tempFolder, &m_outputFolder}) {
     if (!RecCreateDirectory(*folder)) {
       LogWrite(kLogError, "Failed to RecCreateDirectory : Path [%s]", folder->c_str());
-      return 0;
+      return false;
     }
   }
+  return true;
+}
+
+uint32_t CPatchMain::StartEngine(uint32_t firstEventType, uint32_t firstSection) {
   // Cleared before the thread starts: a stop flag left by an earlier
   // session would end the new thread's loop before its first pass.
   m_stop.store(false);
@@ -85,11 +90,17 @@ uint32_t CPatchMain::StartPatch() {
   // A process may run the engine more than once; nothing of an earlier run
   // may leak into this one.
   m_expectedCrcs.clear();
+  m_shippedIn.clear();
+  m_normalCabCrcs.clear();
   ResetVersionState();
+  if (!CreateRunFolders()) return 0;
+  // Before the run touches a client file: whatever happens to the process
+  // from here on, the next start verifies and finishes what this run began.
+  SetPendingFinish(m_downloadFolder, m_verifyBase);
   return StartEngine(kEventVersionStep, m_versions.local + 1);
 }
 
-uint32_t CPatchMain::StartSelfUpdate() { return StartEngine(kEventSelfUpdateStart, 0); }
+uint32_t CPatchMain::StartSelfUpdate() { return CreateRunFolders() ? StartEngine(kEventSelfUpdateStart, 0) : 0; }
 
 void CPatchMain::StopAll() {
   StopThread();
@@ -259,6 +270,9 @@ void CPatchMain::ResetForTesting() {
   m_versions = Versions{};
   m_CurrentPatchList = PatchList{};
   m_expectedCrcs.clear();
+  m_shippedIn.clear();
+  m_normalCabCrcs.clear();
+  m_verifyBase = 0;
   m_hasLastRequest = false;
   m_requestAttempts = 0;
   m_wrongCrcRetries = 0;

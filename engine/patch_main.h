@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -106,13 +107,29 @@ class CPatchMain : public CWorker, public CMsgProc, public NotifierDownloadStatu
   // Every file the run's patch lists named against the CRC the last list
   // gave it: 0, 20 at the first mismatch, 2 when stopped.
   uint32_t CheckSumCheck();
-  // Fetches "delete.ini" and deletes the obsolete files it names.
-  void ProcessDeleteList();
+  // Adds to the expected CRCs the lists of the versions above the
+  // verification base that this run did not read (a finish left by an
+  // earlier run, a repair): 0, or the list's error (2, 9, 10, 21).
+  uint32_t ReadEarlierLists();
+  // Puts back every file whose CRC differs, from the normal cabinet of the
+  // newest version whose list names it (only the files needed are
+  // extracted), then checks again: 0, 20 when a file could not be healed,
+  // 2 when stopped.
+  uint32_t HealClient();
+  // Fetches "delete.ini" and deletes the obsolete files it names, never the
+  // engine's version records nor the launcher's own files. True when the
+  // list was applied or the servers have none (they answer 404); false when
+  // it could not be had or is no deletion list, so it is still to do.
+  bool ProcessDeleteList();
   const std::string& WorkingFolder() const { return m_workingFolder; }
   const std::string& DownloadFolder() const { return m_downloadFolder; }
   const std::string& TempFolder() const { return m_tempFolder; }
   const std::string& OutputFolder() const { return m_outputFolder; }
   uint32_t Flags() const { return m_flags; }
+  // The version from which on the patch lists' files are verified at the
+  // end of the run (the local version, or lower for a pending finish or a
+  // repair; never below the minimal version).
+  uint32_t VerifyBase() const { return m_verifyBase; }
   size_t TaskWorkerCount() const { return m_taskWorkers.size(); }
   CTaskWorker* TaskWorkerAt(size_t i) { return m_taskWorkers[i].get(); }
 
@@ -137,9 +154,14 @@ class CPatchMain : public CWorker, public CMsgProc, public NotifierDownloadStatu
   ExpectedCrcMap& ExpectedCrcsForTesting() { return m_expectedCrcs; }
   void SetDownloadUrlsForTesting(const std::vector<std::string>& urls) { m_downloadUrls = urls; }
   void SetFlagsForTesting(uint32_t flags) { m_flags = flags; }
+  void SetVersionsForTesting(const Versions& versions, uint32_t verifyBase) {
+    m_versions = versions;
+    m_verifyBase = verifyBase;
+  }
 
  private:
   CPatchMain();
+  bool CreateRunFolders();
   uint32_t StartEngine(uint32_t firstEventType, uint32_t firstSection);
   void PostToOwner(uint32_t message, uint32_t wParam);
   // The driver's handlers, one per event type.
@@ -166,6 +188,18 @@ class CPatchMain : public CWorker, public CMsgProc, public NotifierDownloadStatu
   SectionPlanEntry* FindPlanEntry(uint32_t section);
   const std::string& ExpectedCabCrc(uint32_t section, bool isDiff) const;
   void ResetVersionState();
+  // Fetches a version's "version.list" into its folder under the download
+  // folder: 0, or 9 (logged) when no server gave it.
+  uint32_t FetchPatchList(uint32_t version, std::string* localPath);
+  // Remembers where a list ships its files and its normal cabinets' CRCs,
+  // for healing; a newer list's word stands unless `newest`.
+  void NoteListedFiles(uint32_t version, const PatchList& list, bool newest);
+  struct HealedFile {
+    std::string name;  // as the list spells it
+    std::string crc;   // what it must have
+  };
+  // Heals the files of one section from the version's normal cabinet.
+  bool HealSection(uint32_t version, uint32_t section, const std::vector<HealedFile>& files);
   void PublishStatusPart(uint32_t kind);
   // Stops every thread; quiet when logging must not be used (process exit).
   void StopAll();
@@ -187,6 +221,15 @@ class CPatchMain : public CWorker, public CMsgProc, public NotifierDownloadStatu
 
   PatchList m_CurrentPatchList;
   ExpectedCrcMap m_expectedCrcs;
+  // Where the newest list that names a file ships it, by lower-cased name.
+  struct ShippedFile {
+    std::string name;  // as the list spells it
+    uint32_t version;
+    uint32_t section;
+  };
+  std::map<std::string, ShippedFile> m_shippedIn;
+  std::map<uint32_t, std::vector<std::string>> m_normalCabCrcs;  // by version, index = section - 1
+  uint32_t m_verifyBase = 0;
   // The most recent section request and how often it was made in a row.
   bool m_hasLastRequest = false;
   SectionPlanEntry m_lastRequest{0, 0};

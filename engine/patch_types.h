@@ -15,6 +15,10 @@ constexpr uint32_t kFlagLogEnabled = 1;
 constexpr uint32_t kFlagLogVerbose = 2;
 constexpr uint32_t kFlagRemoveStaleVersions = 4;
 constexpr uint32_t kFlagRemoveDownloadFolder = 8;
+// Repair: the run ends with a verification of every file that the patch
+// lists above the minimal version name, and heals what differs; a client
+// already at the latest version gets such a run too (init result 0, not 7).
+constexpr uint32_t kFlagRepair = 16;
 
 struct PatchStartParams {
   plat::WindowHandle ownerWindow;         // receives every engine message

@@ -6,7 +6,9 @@
 #include <filesystem>
 
 #include "engine/patch_entry.h"
+#include "engine/patch_types.h"
 #include "tests/e2e/engine_run.h"
+#include "tests/support/delta_writer.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/patch_repo.h"
 #include "tests/support/test_support.h"
@@ -34,7 +36,8 @@ Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 // Version 100 to 103: 101 has two sections (a same-size edit, a grown file,
 // a replaced text and a new file in a new folder), 102 has none, 103 one.
-void DescribeVersions(PatchRepoBuilder& repo) {
+// `deltas101` replaces deltas of 101's first section.
+void DescribeVersions(PatchRepoBuilder& repo, std::map<std::string, Bytes> deltas101 = {}) {
   FileTree v101 = repo.InitialTree();
   Bytes engine = v101["bin\\engine.dll"];
   for (size_t i = 100; i < engine.size(); i += 1000) engine[i] ^= 0x5A;
@@ -45,8 +48,9 @@ void DescribeVersions(PatchRepoBuilder& repo) {
   v101["data\\a.dat"] = grown;
   v101["readme.txt"] = Text("Welcome to version 101\r\n");
   v101["data\\new\\n.bin"] = Pattern(5000, 4);
-  repo.AddVersion(101, v101,
-                  {SectionSpec{{"bin\\engine.dll", "data\\a.dat"}}, SectionSpec{{"readme.txt", "data\\new\\n.bin"}}});
+  SectionSpec first{{"bin\\engine.dll", "data\\a.dat"}};
+  first.deltas = std::move(deltas101);
+  repo.AddVersion(101, v101, {first, SectionSpec{{"readme.txt", "data\\new\\n.bin"}}});
   repo.AddVersion(102, v101);
   FileTree v103 = v101;
   Bytes b = v103["data\\b.dat"];
@@ -111,6 +115,23 @@ class DriverScenarioTest : public ::testing::Test {
   }
 
   std::string Differences() const { return testsupport::CompareClientTree(clientDir_.Path(), repo_.ExpectedTree()); }
+
+  // The versions above with a file that 104 (a list without sections) makes
+  // obsolete, and the deletion list that names it.
+  void BuildWithObsoleteFile() {
+    FileTree initial = InitialTree();
+    initial[kObsolete] = Text("obsolete");
+    repo_ = PatchRepoBuilder(100, initial);
+    DescribeVersions(repo_);
+    FileTree last = *repo_.TreeAt(103);
+    last.erase(kObsolete);
+    repo_.AddVersion(104, last);
+    repo_.SetDeleteList({kObsolete});
+    Build();
+  }
+  bool ObsoleteFileExists() const { return fs::exists(testsupport::ClientPath(clientDir_.Path(), kObsolete)); }
+  bool FinishPending() const { return fs::exists(fs::path(clientDir_.Path()) / "backup" / "finish.pending"); }
+  static constexpr char kObsolete[] = "old\\obsolete.txt";
 
   Bytes Corrupted(const std::string& relative) const {
     Bytes bytes = testsupport::ReadFileBytes(serverDir_.Path() + relative);
@@ -286,6 +307,118 @@ TEST_F(DriverScenarioTest, AListNamingAFileOutsideTheClientStopsTheRunWithTen) {
   EXPECT_EQ(10u, outcome.errorCode);
   EXPECT_TRUE(CabinetRequests().empty());
   EXPECT_FALSE(fs::exists(fs::path(clientDir_.Path()).parent_path().parent_path() / "escaped.txt"));
+}
+
+// The deletion list is part of the finish: when it cannot be had, the
+// finish stays pending and the next start, with nothing left to patch,
+// verifies the client and applies the list.
+TEST_F(DriverScenarioTest, ADeletionListThatFailedIsAppliedByTheNextStart) {
+  BuildWithObsoleteFile();
+  struct Failure {
+    const char* what;
+    testsupport::HttpRoute route;
+  };
+  testsupport::HttpRoute serverError;
+  serverError.status = 503;
+  testsupport::HttpRoute errorPage;
+  errorPage.body = "<html>maintenance</html>";
+  testsupport::HttpRoute cutBeforeTheSection;
+  cutBeforeTheSection.body = "; obsolete files\r\n[DEL";
+  for (const Failure& failure : {Failure{"server error", serverError}, Failure{"error page", errorPage},
+                                 Failure{"cut short", cutBeforeTheSection}}) {
+    SCOPED_TRACE(failure.what);
+    ASSERT_TRUE(repo_.WriteClient(clientDir_.Path()));
+    testsupport::RemoveTree(clientDir_.Path() + "backup");
+    for (const char* prefix : {"/a/", "/b/"}) server_.Set(std::string(prefix) + "delete.ini", failure.route);
+    const e2e::RunOutcome first = Run();
+    ASSERT_TRUE(first.finished) << first.errorCode;
+    EXPECT_EQ(104, testsupport::ReadClientVersion(clientDir_.Path()));
+    EXPECT_TRUE(ObsoleteFileExists());
+    EXPECT_TRUE(FinishPending());
+
+    e2e::ServeFolder(server_, serverDir_.Path(), {"/a/", "/b/"});
+    const size_t cabinetsBefore = CabinetRequests().size();
+    const e2e::RunOutcome second = Run();
+    EXPECT_EQ(0u, second.initResult);
+    ASSERT_TRUE(second.finished) << second.errorCode;
+    EXPECT_EQ("", Differences());
+    EXPECT_FALSE(FinishPending());
+    EXPECT_EQ(cabinetsBefore, CabinetRequests().size());  // a finish fetches lists, no cabinets
+    EXPECT_EQ(7u, Run().initResult);
+  }
+}
+
+// The launcher stops the engine as soon as it sees the end state, while
+// the deletion list may still be on its way: either the list was applied
+// then, or the next start applies it.
+TEST_F(DriverScenarioTest, AStopRightAfterTheEndStateLeavesNoFinishUndone) {
+  BuildWithObsoleteFile();
+  testsupport::HttpRoute slow;
+  slow.body = testsupport::ReadFileText(serverDir_.Path() + "delete.ini");
+  slow.stallAfter = 0;
+  slow.stallMs = 1000;
+  server_.Set("/a/delete.ini", slow);
+  const e2e::RunOutcome first = Run();
+  ASSERT_TRUE(first.finished) << first.errorCode;
+  const bool pending = FinishPending();
+  EXPECT_EQ(pending, ObsoleteFileExists());
+  const e2e::RunOutcome second = Run();
+  EXPECT_EQ(pending ? 0u : 7u, second.initResult);
+  EXPECT_EQ("", Differences());
+  EXPECT_FALSE(FinishPending());
+}
+
+// A delta that builds a file of the right size with the wrong bytes passes
+// every check until the verification; the file is then healed from its
+// normal cabinet before the run may end.
+TEST_F(DriverScenarioTest, AWrongFileFoundByTheVerificationIsHealed) {
+  Bytes wrong = repo_.InitialTree().at("bin\\engine.dll");
+  for (size_t i = 100; i < wrong.size(); i += 1000) wrong[i] ^= 0x5A;
+  wrong[7] ^= 1;  // the one byte the real delta leaves alone
+  testsupport::DeltaWriter delta;
+  delta.Mod(wrong);
+  DescribeVersions(repo_, {{"bin\\engine.dll", delta.Take()}});
+  Build();
+  const e2e::RunOutcome outcome = Run();
+  ASSERT_TRUE(outcome.finished) << outcome.errorCode;
+  EXPECT_EQ("", Differences());
+  EXPECT_EQ((std::vector<std::string>{"/a/101/1D.cab", "/a/101/2D.cab", "/a/103/1D.cab", "/a/101/1N.cab"}),
+            CabinetRequests());
+  EXPECT_FALSE(FinishPending());
+}
+
+// A repair of a current client checks every file the lists above the
+// minimal version name and fetches only the cabinets of the damaged ones:
+// a flipped byte, a cut file and a missing file.
+TEST_F(DriverScenarioTest, ARepairHealsDamagedFilesWithOnlyTheirCabinets) {
+  DescribeVersions(repo_);
+  Build();
+  ASSERT_TRUE(testsupport::WriteTree(clientDir_.Path(), repo_.ExpectedTree()));
+  const uint8_t current[4] = {103, 0, 0, 0};
+  ASSERT_TRUE(testsupport::WriteFileBytes(clientDir_.Path() + "version.dat", current, 4));
+  Bytes flipped = repo_.ExpectedTree().at("data\\a.dat");
+  flipped[1234] ^= 0x10;
+  Bytes cut = repo_.ExpectedTree().at("data\\b.dat");
+  cut.resize(cut.size() / 2);
+  ASSERT_TRUE(testsupport::WriteFileBytes(testsupport::ClientPath(clientDir_.Path(), "data\\a.dat"), flipped.data(),
+                                          flipped.size()));
+  ASSERT_TRUE(
+      testsupport::WriteFileBytes(testsupport::ClientPath(clientDir_.Path(), "data\\b.dat"), cut.data(), cut.size()));
+  fs::remove(testsupport::ClientPath(clientDir_.Path(), "data\\new\\n.bin"));
+
+  e2e::RunOptions repair;
+  repair.flags = 5 | kFlagRepair;
+  const e2e::RunOutcome outcome = Run(repair);
+  EXPECT_EQ(0u, outcome.initResult);
+  ASSERT_TRUE(outcome.finished) << outcome.errorCode;
+  EXPECT_EQ("", Differences());
+  EXPECT_EQ((std::vector<std::string>{"/a/101/1N.cab", "/a/101/2N.cab", "/a/103/1N.cab"}), CabinetRequests());
+  for (const char* list : {"/a/101/version.list", "/a/102/version.list", "/a/103/version.list"}) {
+    EXPECT_EQ(1, server_.RequestCount(list)) << list;
+  }
+  // Whole again: a second repair fetches no cabinet.
+  ASSERT_TRUE(Run(repair).finished);
+  EXPECT_EQ(3u, CabinetRequests().size());
 }
 
 // nginx as the patch server: a real peer with its own idea of HTTP.

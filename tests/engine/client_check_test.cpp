@@ -188,9 +188,67 @@ TEST_F(ClientCheckTest, AMissingDeletionListIsNoError) {
   }
   engine().SetDownloadUrlsForTesting({deadUrl});
   LogCapture log;
-  engine().ProcessDeleteList();
+  // Not an error, but still to do: a later start tries again.
+  EXPECT_FALSE(engine().ProcessDeleteList());
   EXPECT_TRUE(log.Contains("[1]14:03:27 Failed to download file : delete.ini"));
   EXPECT_TRUE(ProgressKinds().empty());
+}
+
+// Whether the list counts as applied decides whether a later start must
+// try it again: only a list read whole, or a server saying it has none.
+TEST_F(ClientCheckTest, TheDeletionListIsDoneOnlyWhenReadOrAbsent) {
+  struct Case {
+    const char* what;
+    int status;
+    const char* body;
+    bool applied;
+    bool deleted;
+  };
+  const Case cases[] = {
+      {"a list", 200, "[DELETE]\r\nFile1=old.pak\r\n", true, true},
+      {"an empty list", 200, "[Delete]\r\n", true, false},
+      {"no list on the server", 404, "", true, false},
+      {"a server error", 503, "", false, false},
+      {"an error page", 200, "<html><body>busy</body></html>", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::HttpTestServer server;
+    ASSERT_TRUE(server.Started());
+    testsupport::HttpRoute route;
+    route.status = c.status;
+    route.body = c.body;
+    server.Set("/s/delete.ini", route);
+    engine().SetDownloadUrlsForTesting({server.Url("/s")});
+    Write("old.pak", "obsolete");
+    EXPECT_EQ(c.applied, engine().ProcessDeleteList());
+    EXPECT_EQ(c.deleted, !PathExists(client_ + "old.pak"));
+  }
+}
+
+// The engine's version records and the launcher's own settings outlive any
+// list: without them no later start could patch the client.
+TEST_F(ClientCheckTest, TheDeletionListSparesThePatchersOwnFiles) {
+  testsupport::HttpTestServer server;
+  ASSERT_TRUE(server.Started());
+  testsupport::HttpRoute route;
+  route.body = "[DELETE]\r\nFile1=version.dat\r\nFile2=Version.INI\r\nFile3=LocalInfo.dat\r\n"
+               "File4=data\\old.version.dat\r\nFile5=gone.pak\r\n";
+  server.Set("/s/delete.ini", route);
+  engine().SetDownloadUrlsForTesting({server.Url("/s")});
+  ASSERT_TRUE(plat::CreateFolder(client_ + "data"));
+  for (const char* name : {"version.dat", "version.ini", "localinfo.dat", "data\\old.version.dat", "gone.pak"}) {
+    Write(name, "x");
+  }
+  testsupport::ScopedCurrentDir inClient(client_);
+  LogCapture log;
+  EXPECT_TRUE(engine().ProcessDeleteList());
+  for (const char* kept : {"version.dat", "version.ini", "localinfo.dat", "data/old.version.dat"}) {
+    EXPECT_TRUE(PathExists(client_ + kept)) << kept;
+  }
+  EXPECT_FALSE(PathExists(client_ + "gone.pak"));
+  EXPECT_TRUE(log.Contains("[8]14:03:27 Refused to delete a file the patcher needs : version.dat"));
+  EXPECT_TRUE(log.Contains("[8]14:03:27 Refused to delete a file the patcher needs : LocalInfo.dat"));
 }
 
 }  // namespace

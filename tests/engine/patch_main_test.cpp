@@ -82,7 +82,9 @@ TEST_F(EngineTest, ErrorEventReachesTheOwnerWindowWhenHandled) {
 
 TEST_F(EngineTest, StartPatchCreatesFoldersAndRunsTheEngineThread) {
   LogCapture log;
-  engine().VersionInfo().local = 41;
+  CPatchMain::Versions versions;
+  versions.local = 41;
+  engine().SetVersionsForTesting(versions, 41);
   ASSERT_EQ(1u, PLV5_StartPatch());
   EXPECT_TRUE(plat::DirectoryExists(engine().TempFolder()));
   EXPECT_TRUE(plat::DirectoryExists(engine().OutputFolder()));
