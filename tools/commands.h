@@ -15,6 +15,7 @@ int CabCommand(int argc, char** argv);
 int JpatchCommand(int argc, char** argv);
 int JdiffCommand(int argc, char** argv);
 int PatchCommand(int argc, char** argv);
+int RepairCommand(int argc, char** argv);
 int BuildCommand(int argc, char** argv);
 int VerifyCommand(int argc, char** argv);
 int ServeCommand(int argc, char** argv);
@@ -29,6 +30,8 @@ int InitClientCommand(int argc, char** argv);
   {"jpatch", "jpatch ORIG DELTA OUT [--mode memory|inplace|file]  apply a JojoDiff delta", JpatchCommand}, \
   {"jdiff", "jdiff ORIG NEW DELTA [--inplace]  write the JojoDiff delta from ORIG to NEW", JdiffCommand}, \
   {"patch", "patch CLIENT_DIR MANIFEST_URL [--flags N]  bring a client to the latest version", PatchCommand}, \
+  {"repair", "repair CLIENT_DIR MANIFEST_URL [--flags N]  verify a client against the latest version and heal it", \
+   RepairCommand}, \
   {"build", "build --from OLD_TREE --to NEW_TREE --repo REPO --version N [--base-version M] [--section-size MB]\n" \
             "        [--compression none|mszip|lzx] [--level 1-9] [--jobs J] [--server URL [--weight W]]...\n" \
             "                         add version N (the NEW_TREE) to a patch repository", BuildCommand}, \

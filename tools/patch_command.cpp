@@ -1,6 +1,8 @@
 // patchtool patch CLIENT_DIR MANIFEST_URL [--flags N]: one patch run of the
 // engine on a client folder, without the window. The progress the window
 // would show is printed instead; the exit code tells scripts the outcome.
+// patchtool repair: the same run with the repair flag, which verifies every
+// file the servers' patch lists describe and heals what differs.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -21,14 +23,14 @@ constexpr uint32_t kLauncherFlags = 5;
 // Exit code of an engine error: this base plus the error code.
 constexpr int kEngineErrorBase = 100;
 
-int PatchUsage() {
-  fprintf(stderr, "usage: patchtool patch CLIENT_DIR MANIFEST_URL [--flags N]\n");
+int Usage(const char* command) {
+  fprintf(stderr, "usage: patchtool %s CLIENT_DIR MANIFEST_URL [--flags N]\n", command);
   return 2;
 }
 
 const char* InitResultText(uint32_t code) {
   switch (code) {
-    case 0: return "patch needed";
+    case 0: return "the engine runs";
     case 3: return "the manifest could not be fetched or is unusable";
     case 4: return "the client's version.dat is missing or unreadable";
     case 5: return "the client is older than the oldest version the servers can patch";
@@ -56,6 +58,7 @@ const char* EngineErrorText(uint32_t code) {
     case 17: return "a patched file could not be written";
     case 18: return "a client file has the wrong size for its delta";
     case 19: return "version.dat could not be written";
+    case 20: return "a client file differs from its patch list and could not be healed";
     case 21: return "a patch list has an unknown format version";
     case 22: return "the version walk left the valid range";
     default:
@@ -141,20 +144,21 @@ class ProgressPrinter {
   float total_ = 0.0f;
 };
 
-}  // namespace
-
-int PatchCommand(int argc, char** argv) {
-  if (argc < 2) return PatchUsage();
+// One engine run of `command` with the launcher's parameters; `addedFlags`
+// are set whatever --flags says.
+int RunEngineCommand(const char* command, uint32_t addedFlags, int argc, char** argv) {
+  if (argc < 2) return Usage(command);
   uint32_t flags = kLauncherFlags;
   for (int i = 2; i < argc; ++i) {
     if (strcmp(argv[i], "--flags") == 0 && i + 1 < argc) {
       char* end = nullptr;
       flags = static_cast<uint32_t>(strtoul(argv[++i], &end, 0));
-      if (end == nullptr || *end != '\0') return PatchUsage();
+      if (end == nullptr || *end != '\0') return Usage(command);
     } else {
-      return PatchUsage();
+      return Usage(command);
     }
   }
+  flags |= addedFlags;
   const std::string client = argv[0];
   const std::string manifestUrl = argv[1];
 
@@ -220,3 +224,9 @@ int PatchCommand(int argc, char** argv) {
     }
   }
 }
+
+}  // namespace
+
+int PatchCommand(int argc, char** argv) { return RunEngineCommand("patch", 0, argc, argv); }
+
+int RepairCommand(int argc, char** argv) { return RunEngineCommand("repair", kFlagRepair, argc, argv); }

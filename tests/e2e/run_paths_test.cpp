@@ -182,6 +182,13 @@ TEST_F(RunPathsTest, PatchtoolPatchExitStatus) {
   // Already current: 0 again, from the init result 7.
   EXPECT_EQ(0, run(server_.Url("/a/version.ini")));
 
+  // A repair puts back what a player damaged, and says so by 0 too.
+  fs::remove(testsupport::ClientPath(client_.Path(), "readme.txt"));
+  const std::string repair =
+      "'" + tool + "' repair '" + client_.Path() + "' '" + server_.Url("/a/version.ini") + "' > '" + log + "' 2>&1";
+  EXPECT_EQ(0, std::system(repair.c_str()) >> 8);
+  EXPECT_EQ("", testsupport::CompareClientTree(client_.Path(), repo_.ExpectedTree()));
+
   // No manifest: the init result.
   EXPECT_EQ(3, run(server_.Url("/none/version.ini")));
   out = testsupport::ReadFileText(log);

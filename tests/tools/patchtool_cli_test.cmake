@@ -48,6 +48,7 @@ set(cases
   "|2|err|usage: patchtool COMMAND"
   "no-such-command|2|err|unknown command 'no-such-command'"
   "patch|2|err|usage: patchtool patch"
+  "repair,C|2|err|usage: patchtool repair CLIENT_DIR"
   "jdiff,a,b|2|err|usage: patchtool jdiff ORIG NEW DELTA"
   "build,--compression,lzx|2|err|LZX compression is not supported"
   "verify|2|err|usage: patchtool verify REPO"
