@@ -27,7 +27,7 @@ std::string Relative(const fs::path& file, const fs::path& root) {
 }  // namespace
 
 void ServeFolder(testsupport::HttpTestServer& server, const std::string& folder,
-                 const std::vector<std::string>& prefixes) {
+                 const std::vector<std::string>& prefixes, uint32_t chunkDelayMs) {
   const fs::path root(folder);
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     if (!entry.is_regular_file()) continue;
@@ -41,6 +41,7 @@ void ServeFolder(testsupport::HttpTestServer& server, const std::string& folder,
     for (const std::string& prefix : prefixes) {
       testsupport::HttpRoute route;
       route.body = body;
+      route.chunkDelayMs = chunkDelayMs;
       server.Set(prefix + relative, route);
     }
   }

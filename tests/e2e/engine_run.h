@@ -13,9 +13,10 @@
 namespace e2e {
 
 // Serves every file under `folder` at "<prefix><relative path>" for each
-// prefix ("/a/"). "PORT" in version.ini becomes the server's port.
+// prefix ("/a/"). "PORT" in version.ini becomes the server's port. With a
+// chunk delay the bodies are sent slowly, 16 KiB at a time.
 void ServeFolder(testsupport::HttpTestServer& server, const std::string& folder,
-                 const std::vector<std::string>& prefixes);
+                 const std::vector<std::string>& prefixes, uint32_t chunkDelayMs = 0);
 
 struct RunOutcome {
   uint32_t initResult = 0;
