@@ -57,31 +57,39 @@ void CollectFiles(const std::string& folder, std::vector<std::string>& files, co
   }
 }
 
-uint32_t CPatchMain::CheckSumCheck() {
-  LogWrite(kLogTrace, "CheckSumCheck() begins");
-  size_t matched = 0;
+uint32_t CPatchMain::VisitExpectedFiles(const ExpectedFileVisitor& visit) {
   const size_t total = m_expectedCrcs.size();
   m_liveStatus.state = kStateVerifying;
   m_liveStatus.taskText[0] = '\0';
   m_liveStatus.taskPercent = 0.0f;
   PublishProgress(10);
-
   for (const auto& [name, crc] : m_expectedCrcs) {
     if (Stopping()) return 2;
     m_liveStatus.taskPercent += 100.0f / static_cast<float>(total);
     SetStatusText(m_liveStatus.taskText, name.c_str());
     PublishProgress(11);
     const std::string path = m_workingFolder + name;
-    const std::string actual = GetFileCrcText(path);
-    LogWrite(kLogDetail, "Tried to check CRC : FileName [%s] CRC [%s]", path.c_str(), actual.c_str());
-    if (!CrcTextEquals(actual, crc)) {
-      LogWrite(kLogError, "It's different CRC!, File [%s]", path.c_str());
-      break;
-    }
-    ++matched;
+    if (!visit(name, crc, path, GetFileCrcText(path))) break;
   }
   m_liveStatus.taskPercent = 100.0f;
   PublishProgress(12);
+  return 0;
+}
+
+uint32_t CPatchMain::CheckSumCheck() {
+  LogWrite(kLogTrace, "CheckSumCheck() begins");
+  size_t matched = 0;
+  const uint32_t walked = VisitExpectedFiles([&matched](const std::string&, const std::string& crc,
+                                                        const std::string& path, const std::string& actual) {
+    LogWrite(kLogDetail, "Tried to check CRC : FileName [%s] CRC [%s]", path.c_str(), actual.c_str());
+    if (!CrcTextEquals(actual, crc)) {
+      LogWrite(kLogError, "It's different CRC!, File [%s]", path.c_str());
+      return false;
+    }
+    ++matched;
+    return true;
+  });
+  if (walked != 0) return walked;
 
   // The listing helps support staff compare a client with a good one; a
   // drive root is never walked.
@@ -106,7 +114,7 @@ uint32_t CPatchMain::CheckSumCheck() {
     }
   }
 
-  if (matched == total) {
+  if (matched == m_expectedCrcs.size()) {
     LogWrite(kLogDetail, "CRC Check is done as well");
     return 0;
   }

@@ -42,22 +42,17 @@ uint32_t CPatchMain::HealClient() {
   // The check ended at the first wrong file; healing needs every one, by
   // the cabinet that carries it.
   std::map<std::pair<uint32_t, uint32_t>, std::vector<HealedFile>> damaged;
-  m_liveStatus.state = kStateVerifying;
-  m_liveStatus.taskText[0] = '\0';
-  m_liveStatus.taskPercent = 0.0f;
-  PublishProgress(10);
-  for (const auto& [name, crc] : m_expectedCrcs) {
-    if (Stopping()) return 2;
-    m_liveStatus.taskPercent += 100.0f / static_cast<float>(m_expectedCrcs.size());
-    SetStatusText(m_liveStatus.taskText, name.c_str());
-    PublishProgress(11);
-    if (CrcTextEquals(GetFileCrcText(m_workingFolder + name), crc)) continue;
+  bool unknown = false;
+  const uint32_t walked = VisitExpectedFiles([&](const std::string& name, const std::string& crc, const std::string&,
+                                                 const std::string& actual) {
+    if (CrcTextEquals(actual, crc)) return true;
     const auto shipped = m_shippedIn.find(name);
-    if (shipped == m_shippedIn.end()) return kChecksumMismatch;  // no list of the run ships it
-    damaged[{shipped->second.version, shipped->second.section}].push_back(HealedFile{shipped->second.name, crc});
-  }
-  m_liveStatus.taskPercent = 100.0f;
-  PublishProgress(12);
+    unknown = shipped == m_shippedIn.end();  // no list of the run ships it
+    if (!unknown) damaged[{shipped->second.version, shipped->second.section}].push_back({shipped->second.name, crc});
+    return !unknown;
+  });
+  if (walked != 0) return walked;
+  if (unknown) return kChecksumMismatch;
 
   bool healed = true;
   for (const auto& [where, files] : damaged) {

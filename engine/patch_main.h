@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -107,6 +108,13 @@ class CPatchMain : public CWorker, public CMsgProc, public NotifierDownloadStatu
   // Every file the run's patch lists named against the CRC the last list
   // gave it: 0, 20 at the first mismatch, 2 when stopped.
   uint32_t CheckSumCheck();
+  // The verification's walk over the expected CRCs, with its progress (10,
+  // 11 per file, 12): `visit` gets the lower-cased name, the CRC the file
+  // must have, its path and the CRC it has, and ends the walk by returning
+  // false. 2 when the stop flag ended it, else 0.
+  using ExpectedFileVisitor = std::function<bool(const std::string& name, const std::string& crc,
+                                                 const std::string& path, const std::string& actual)>;
+  uint32_t VisitExpectedFiles(const ExpectedFileVisitor& visit);
   // Adds to the expected CRCs the lists of the versions above the
   // verification base that this run did not read (a finish left by an
   // earlier run, a repair): 0, or the list's error (2, 9, 10, 21).
