@@ -64,6 +64,7 @@ TEST(RecordFaults, AWriteThatFailsLeavesTheOldRecordReadable) {
       EXPECT_FALSE(record.write(dir.Path(), 3));
       plat::SetFileFaultHookForTesting(nullptr);
       EXPECT_EQ(2u, record.read(dir.Path()));
+      EXPECT_FALSE(plat::FileExists(dir.Path() + record.file + ".tmp"));
       ASSERT_TRUE(record.write(dir.Path(), 3));
       EXPECT_EQ(3u, record.read(dir.Path()));
     }

@@ -213,38 +213,3 @@ TEST(FileSystem, DiskFreeBytesOfTempFolder) {
 }
 
 }  // namespace
-
-// A crash-safe replacement leaves the old file or the new one, whichever
-// step fails, and no temporary file beside it; the hook stands in for a
-// full disk and for a move refused by the system.
-TEST(FileSystem, ReplaceFileContentsKeepsTheOldFileOnEveryFailure) {
-  struct Case {
-    const char* what;
-    plat::FileFault failing;  // with failAt empty: no fault
-    const char* failAt;       // file name the fault hits
-    plat::ReplaceResult result;
-    const char* contents;
-  };
-  const Case cases[] = {
-      {"no fault", plat::FileFault::kWrite, "", plat::ReplaceResult::kDone, "new"},
-      {"write fails", plat::FileFault::kWrite, "record.dat.tmp", plat::ReplaceResult::kWriteFailed, "old"},
-      {"move fails", plat::FileFault::kMove, "record.dat.tmp", plat::ReplaceResult::kWriteFailed, "old"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    TempDir dir;
-    const std::string path = Win(dir, "record.dat");
-    ASSERT_TRUE(testsupport::WriteFileText(path, "old"));
-    const std::string failAt = c.failAt;
-    plat::SetFileFaultHookForTesting([&](plat::FileFault operation, const std::string& target) {
-      return !failAt.empty() && operation == c.failing && plat::FileNameOf(target) == failAt;
-    });
-    EXPECT_EQ(c.result, plat::ReplaceFileContents(path, "new", 3));
-    plat::SetFileFaultHookForTesting(nullptr);
-    EXPECT_EQ(c.contents, testsupport::ReadFileText(path));
-    EXPECT_FALSE(plat::FileExists(path + ".tmp"));
-  }
-  TempDir dir;
-  EXPECT_EQ(plat::ReplaceResult::kCreateFailed, plat::ReplaceFileContents(Win(dir, "missing\\record.dat"), "x", 1));
-  EXPECT_TRUE(plat::SyncFolder(dir.Path()));
-}
