@@ -126,21 +126,26 @@ bool CPatchMain::ProcessDeleteList() {
   plat::SetAttributes(listPath, plat::kAttrNormal);
   plat::RemoveFile(listPath);
   const uint32_t fetched = GetFileFromServers(m_downloadUrls, "delete.ini", listPath, 0, TransferProgress());
-  if (fetched != kFetchOk) {
-    LogWrite(kLogDetail, "Failed to download file : delete.ini");
-    // Only a server that answers "not found" says there is no list; any
-    // other failure leaves the list to a later start.
-    const int32_t status = LastHttpStatus();
-    return fetched != kFetchCanceled && (status == 404 || status == 410);
-  }
+  if (fetched != kFetchOk) LogWrite(kLogDetail, "Failed to download file : delete.ini");
+  // Only a server that answers "not found" says there is no list (a
+  // transport may still hand over its error page as the file); any other
+  // failure, and a body that is no deletion list (an error page, a list cut
+  // before its section), leaves the list to a later start.
+  const int32_t status = LastHttpStatus();
+  const bool absent = fetched != kFetchCanceled && (status == 404 || status == 410);
   CIniManager ini;
   ini.SetFile(listPath, false);
-  // An error page or a body cut before its section deletes nothing and
-  // would leave the obsolete files for good.
-  const bool isList = ini.HasSection("DELETE");
+  const bool isList = fetched == kFetchOk && !absent && ini.HasSection("DELETE");
+  if (!isList) {
+    if (fetched == kFetchOk && !absent) {
+      LogWrite(kLogError, "No [DELETE] section in delete.ini; it is tried again later");
+    }
+    plat::SetAttributes(listPath, plat::kAttrNormal);
+    plat::RemoveFile(listPath);
+    return absent;
+  }
   std::vector<std::string> names;
-  if (isList) ini.GetStringList("DELETE", "File", names);
-  if (!isList) LogWrite(kLogError, "No [DELETE] section in delete.ini; it is tried again later");
+  ini.GetStringList("DELETE", "File", names);
   const std::string ownProgram = ComparablePath(plat::ModuleFileName());
   const std::string ownSettings = ComparablePath(plat::CurrentFolder() + "\\localinfo.dat");
   for (const std::string& name : names) {
@@ -162,5 +167,5 @@ bool CPatchMain::ProcessDeleteList() {
   }
   plat::SetAttributes(listPath, plat::kAttrNormal);
   plat::RemoveFile(listPath);
-  return isList;
+  return true;
 }
