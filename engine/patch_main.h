@@ -134,10 +134,6 @@ class CPatchMain : public CWorker, public CMsgProc, public NotifierDownloadStatu
   const std::string& TempFolder() const { return m_tempFolder; }
   const std::string& OutputFolder() const { return m_outputFolder; }
   uint32_t Flags() const { return m_flags; }
-  // The version from which on the patch lists' files are verified at the
-  // end of the run (the local version, or lower for a pending finish or a
-  // repair; never below the minimal version).
-  uint32_t VerifyBase() const { return m_verifyBase; }
   size_t TaskWorkerCount() const { return m_taskWorkers.size(); }
   CTaskWorker* TaskWorkerAt(size_t i) { return m_taskWorkers[i].get(); }
 
@@ -237,6 +233,9 @@ class CPatchMain : public CWorker, public CMsgProc, public NotifierDownloadStatu
   };
   std::map<std::string, ShippedFile> m_shippedIn;
   std::map<uint32_t, std::vector<std::string>> m_normalCabCrcs;  // by version, index = section - 1
+  // The files of the lists above this version are verified at the end of
+  // the run: the local version, or lower for a pending finish or a repair,
+  // never below the minimal version.
   uint32_t m_verifyBase = 0;
   // The most recent section request and how often it was made in a row.
   bool m_hasLastRequest = false;

@@ -47,6 +47,13 @@ std::string RemovableName(const std::string& programFolder, const std::string& t
   return target + ".del_zulpatch(" + std::to_string(highest + 1) + ")";
 }
 
+// Moves an old file back from its removable name, never over a file.
+void PutBack(const std::string& removable, const std::string& target) {
+  if (plat::MoveNoReplace(removable, target)) return;
+  LogWrite(kLogError, "Failed to restore old patched file : %s => %s, LastError [%d]", removable.c_str(),
+           target.c_str(), static_cast<int32_t>(plat::LastError()));
+}
+
 }  // namespace
 
 CTaskSelfUpdate::CTaskSelfUpdate(TaskHost& host, const EngineSettings& settings, uint32_t serverPatcherVersion)
@@ -94,10 +101,7 @@ bool ProcSelfUpdateIn(const std::string& programFolderIn) {
       // An installation ended between its two moves: this is the only copy
       // of the target until its new file is in place.
       LogWrite(kLogError, "Restore old patched file : %s => %s", path.c_str(), target.c_str());
-      if (!plat::MoveNoReplace(path, target)) {
-        LogWrite(kLogError, "Failed to restore old patched file : %s => %s, LastError [%d]", path.c_str(),
-                 target.c_str(), static_cast<int32_t>(plat::LastError()));
-      }
+      PutBack(path, target);
       continue;
     }
     LogWrite(kLogDetail, "Try to delete old patched file : %s", path.c_str());
@@ -144,10 +148,7 @@ bool ProcSelfUpdateIn(const std::string& programFolderIn) {
                static_cast<int32_t>(plat::LastError()));
       // Under its removable name the old file would be deleted by the next
       // start, leaving no file at all: it goes back.
-      if (!plat::MoveNoReplace(removable, target)) {
-        LogWrite(kLogError, "Failed to restore old patched file : %s => %s, LastError [%d]", removable.c_str(),
-                 target.c_str(), static_cast<int32_t>(plat::LastError()));
-      }
+      PutBack(removable, target);
       return false;
     }
     LogWrite(kLogDetail, "MoveFileEx Success. #2. %s => %s", update.c_str(), target.c_str());
