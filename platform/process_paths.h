@@ -16,7 +16,13 @@ std::string ModuleFolder();
 std::string CurrentFolder();
 bool SetCurrentFolder(const std::string& folder);
 
-// The temporary folder (GetTempPathA), ending in a separator.
+// The temporary folder (GetTempPathA), ending in a separator; the one a
+// test set instead, if any.
 std::string TempFolder();
+std::string SystemTempFolder();
+// Test seam: a process's own temporary folder (ending in a separator), so
+// that test programs run side by side do not share the engine's files
+// there. Empty: the system's again.
+void SetTempFolderForTesting(const std::string& folder);
 
 }  // namespace plat

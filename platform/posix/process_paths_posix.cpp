@@ -24,7 +24,7 @@ std::string CurrentFolder() {
 
 bool SetCurrentFolder(const std::string& folder) { return chdir(ToNativePath(folder).c_str()) == 0; }
 
-std::string TempFolder() {
+std::string SystemTempFolder() {
   const char* env = getenv("TMPDIR");
   std::string folder = (env && *env) ? env : "/tmp";
   if (folder.back() != '/') folder += '/';

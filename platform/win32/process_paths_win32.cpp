@@ -23,7 +23,7 @@ std::string CurrentFolder() {
 
 bool SetCurrentFolder(const std::string& folder) { return ::SetCurrentDirectoryA(folder.c_str()) != FALSE; }
 
-std::string TempFolder() {
+std::string SystemTempFolder() {
   char buffer[MAX_PATH + 1];
   DWORD length = ::GetTempPathA(MAX_PATH + 1, buffer);
   if (length == 0 || length > MAX_PATH) return std::string();

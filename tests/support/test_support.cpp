@@ -7,11 +7,34 @@
 #include <random>
 #include <sstream>
 
+#include "platform/process_paths.h"
 #include "platform/system_info.h"
 
 namespace fs = std::filesystem;
 
 namespace testsupport {
+
+namespace {
+
+// Each test program gets a temporary folder of its own for the engine
+// ("delete.ini" is fetched there): CTest runs programs side by side, and a
+// shared file would let one program's run delete another's list.
+const struct PrivateEngineTemp {
+  PrivateEngineTemp() {
+    std::error_code ec;
+    std::random_device rd;
+    folder = fs::temp_directory_path(ec) / ("patcher-engine-temp-" + std::to_string(rd()));
+    if (!fs::create_directory(folder, ec)) return;
+    plat::SetTempFolderForTesting(folder.string() + static_cast<char>(fs::path::preferred_separator));
+  }
+  ~PrivateEngineTemp() {
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+  }
+  fs::path folder;
+} g_privateEngineTemp;
+
+}  // namespace
 
 std::string TestDataDir() {
   std::string dir = PATCHER_TESTDATA_DIR;
