@@ -54,6 +54,9 @@ ConsoleOptions ParseConsoleOptions(const std::vector<std::string>& arguments) {
       options.json = true;
     } else if (argument == "--no-launch") {
       options.noLaunch = true;
+    } else if (argument == "--repair") {
+      // The engine's repair flag follows from the joined command line, as
+      // "-repair" on the window's.
     } else if (argument == "--help" || argument == "-h") {
       options.help = true;
     } else if (argument.rfind("--", 0) == 0 && options.unknown.empty()) {
@@ -64,7 +67,7 @@ ConsoleOptions ParseConsoleOptions(const std::vector<std::string>& arguments) {
 }
 
 const char* ConsoleUsage() {
-  return "usage: halvrecht-launcher [--json] [--no-launch] [-debug]\n"
+  return "usage: halvrecht-launcher [--json] [--no-launch] [--repair] [-debug]\n"
          "\n"
          "Brings the game client in the current folder up to date, as the\n"
          "launcher window does, then starts \"halvrecht.exe -a FF\" there.\n"
@@ -76,6 +79,8 @@ const char* ConsoleUsage() {
          "               status, total, bar, task, download, extract, patch,\n"
          "               bytes_total, bytes_done; code and text for messages)\n"
          "  --no-launch  stop when the client is ready, without starting the game\n"
+         "  --repair     also verify every file the patch lists describe and heal\n"
+         "               what differs from its normal cabinet (-repair in the window)\n"
          "  -debug       verbose patch log under Log/ (anywhere in the arguments)\n"
          "  --help       this text\n"
          "\n"

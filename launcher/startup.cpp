@@ -44,7 +44,8 @@ std::string JoinCommandLine(const std::vector<std::string>& arguments) {
 }
 
 uint32_t EngineFlagsFor(const std::string& parameters) {
-  return parameters.find(kDebugSwitch) != std::string::npos ? kLauncherDebugFlags : kLauncherFlags;
+  const uint32_t flags = parameters.find(kDebugSwitch) != std::string::npos ? kLauncherDebugFlags : kLauncherFlags;
+  return parameters.find(kRepairSwitch) != std::string::npos ? flags | kFlagRepair : flags;
 }
 
 bool ReadVersionUrl(std::string* url) {

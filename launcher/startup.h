@@ -28,9 +28,13 @@ inline constexpr char kLocalSettingsFile[] = ".\\localinfo.dat";
 // The notice is fetched to this name in the user's temporary folder.
 inline constexpr char kMaintenanceFileName[] = "maintenance.ini";
 inline constexpr char kDebugSwitch[] = "-debug";
+// Verify every file of the client and heal what differs (the console
+// launcher's "--repair" holds it too).
+inline constexpr char kRepairSwitch[] = "-repair";
 
 // Engine flags: log on and stale version folders removed; with "-debug"
-// anywhere in the parameters (also inside a longer word) the verbose log too.
+// anywhere in the parameters (also inside a longer word) the verbose log too,
+// with "-repair" the engine's repair flag.
 constexpr uint32_t kLauncherFlags = 5;
 constexpr uint32_t kLauncherDebugFlags = 7;
 
@@ -38,7 +42,8 @@ constexpr uint32_t kLauncherDebugFlags = 7;
 // last space dropped: {} gives "", {"a", "b"} gives "a b".
 std::string JoinCommandLine(const std::vector<std::string>& arguments);
 
-// kLauncherDebugFlags when `parameters` contains "-debug", else kLauncherFlags.
+// kLauncherDebugFlags when `parameters` contains "-debug", else kLauncherFlags;
+// with kFlagRepair added when they contain "-repair".
 uint32_t EngineFlagsFor(const std::string& parameters);
 
 // `VersionUrl` of section `URL` of the settings file in the current folder;

@@ -175,6 +175,13 @@ TEST_F(ConsoleRunTest, PatchesTheSampleAndStartsTheGame) {
   const std::string record = WaitForRecord();
   EXPECT_NE(std::string::npos, record.find("\narguments -a FF\n")) << record;
   EXPECT_NE(std::string::npos, record.find("folder " + ClientFolder() + "\n")) << record;
+
+  // A current client with a file gone: --repair brings it back.
+  fs::remove(client_ / "data/maps/map01.dat");
+  const Outcome repaired = Run({"--repair", "--no-launch"}, "repair");
+  EXPECT_EQ(0, repaired.status) << repaired.err;
+  EXPECT_EQ("", e2e::CompareTree(client_.Path(), e2e::ReadTreeManifest(scenario_ + "expected.tsv", "client/"),
+                                 {"version.ini", "localinfo.dat", "backup/", "Log/", "stand_in_record.txt"}));
 }
 
 TEST_F(ConsoleRunTest, AWrongManifestUrlStopsWithItsText) {

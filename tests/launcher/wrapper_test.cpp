@@ -125,6 +125,8 @@ TEST_F(WrapperTest, StartParametersFromSettingsAndCommandLine) {
       {{"x", "-debug"}, "x -debug", 7},
       {{"--no-debugging"}, "--no-debugging", 7},  // inside a longer word counts too
       {{"-Debug"}, "-Debug", 5},
+      {{"-repair"}, "-repair", 5 | kFlagRepair},
+      {{"--repair", "-debug"}, "--repair -debug", 7 | kFlagRepair},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.parameters);
