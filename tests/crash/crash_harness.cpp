@@ -20,13 +20,9 @@
 //
 // N kills in all (30 by default, the CI mode; the long campaign uses 300 or
 // more). The summary counts the kills by the phase that the run's verbose
-// log shows last. Exit status 0 when every trial converged. POSIX only.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// log shows last. Exit status 0 when every trial converged. It kills with
+// SIGKILL (TerminateProcess in the Windows builds, where it is built but not
+// run).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -41,12 +37,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/process_launch.h"
 #include "tests/e2e/engine_run.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/patch_repo.h"
 #include "tests/support/test_support.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using testsupport::Bytes;
@@ -142,38 +137,23 @@ RunResult RunPatchtool(const std::string& patchtool, const std::string& root, co
                        const KillPlan& plan) {
   const std::string client = root + "client/";
   const std::string output = root + "../patchtool.out";
-  std::vector<std::string> args = {patchtool, "patch", client, url, "--flags", "7"};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  // The engine's temporary folder ("delete.ini") is the trial's own.
-  std::string tmp = "TMPDIR=" + root + "tmp";
-  std::vector<char*> envp;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (strncmp(*e, "TMPDIR=", 7) != 0) envp.push_back(*e);
-  }
-  envp.push_back(tmp.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
   LogTail log(client);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, patchtool.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
+  plat::ChildProcess child;
   RunResult result;
-  if (spawned != 0) return result;
+  // The engine's temporary folder ("delete.ini") is the trial's own; the
+  // harness keeps its own.
+  const std::string harnessTemp = fs::temp_directory_path().string();
+  plat::SetEnvironmentValue("TMPDIR", root + "tmp");
+  const bool started = child.Start({patchtool, "patch", client, url, "--flags", "7"}, std::string(), output, output);
+  plat::SetEnvironmentValue("TMPDIR", harnessTemp);
+  if (!started) return result;
 
   using Clock = std::chrono::steady_clock;
-  const auto start = Clock::now();
-  auto deadline = start + std::chrono::milliseconds(plan.afterMs >= 0 ? plan.afterMs : kFinalRunTimeoutMs);
+  auto deadline = Clock::now() + std::chrono::milliseconds(plan.afterMs >= 0 ? plan.afterMs : kFinalRunTimeoutMs);
   bool marked = false;
-  int status = 0;
   for (;;) {
-    if (waitpid(pid, &status, WNOHANG) == pid) {
+    if (child.Wait(0, &result.status)) {
       log.Read();
-      result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       result.lastLine = log.LastLine();
       return result;
     }
@@ -184,8 +164,8 @@ RunResult RunPatchtool(const std::string& patchtool, const std::string& root, co
     if (Clock::now() >= deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  kill(pid, SIGKILL);
-  waitpid(pid, &status, 0);
+  child.Kill();
+  child.Wait(10000, &result.status);
   log.Read();
   result.killed = true;
   result.lastLine = log.LastLine();
