@@ -37,9 +37,12 @@ bool SectionProgressRecord::Save(const std::vector<uint32_t>& flags) const {
   if (m_count == 0 || flags.size() != m_count || m_path.empty()) return false;
   std::vector<uint8_t> bytes(m_count);
   for (uint32_t i = 0; i < m_count; ++i) bytes[i] = flags[i] != 0 ? 1 : 0;
-  // Replaced whole, never truncated in place: a crash leaves the old record
-  // or the new one, so the sections already patched are not fetched again.
-  return plat::ReplaceFileContents(m_path, bytes.data(), m_count) == plat::ReplaceResult::kDone;
+  // Replaced whole, never truncated in place: a killed run leaves the old
+  // record or the new one, so the sections already patched are not fetched
+  // again. Not synced to disk: after a power cut an older record only makes
+  // the next run take the normal cabinets of the sections it names, which
+  // a sync per section would cost every run to spare.
+  return plat::ReplaceFileContents(m_path, bytes.data(), m_count, false) == plat::ReplaceResult::kDone;
 }
 
 void SectionProgressRecord::Delete() const { plat::RemoveFile(m_path); }

@@ -6,7 +6,7 @@
 // "prg_f<section>.list" holds, as a little-endian u32, how many of the
 // section's files are already patched from its diff cabinet. Both are
 // written whole and read whole; an unreadable record means nothing is done.
-// The section record is replaced crash-safely (old or new, never cut).
+// The section record is replaced whole (old or new, never cut).
 #pragma once
 
 #include <cstdint>

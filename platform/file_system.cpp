@@ -35,7 +35,7 @@ bool FileFaultInjected(FileFault operation, const std::string& path) {
   return true;
 }
 
-ReplaceResult ReplaceFileContents(const std::string& path, const void* data, uint32_t size) {
+ReplaceResult ReplaceFileContents(const std::string& path, const void* data, uint32_t size, bool toDisk) {
   const std::string temporary = path + ".tmp";
   File file;
   // A temporary file left by an earlier crash may still carry the
@@ -43,9 +43,9 @@ ReplaceResult ReplaceFileContents(const std::string& path, const void* data, uin
   SetAttributes(temporary, kAttrNormal);
   if (!file.Open(temporary, File::kWrite, File::kShareNone, File::kCreateAlways)) return ReplaceResult::kCreateFailed;
   uint32_t done = 0;
-  bool written = (size == 0 || (file.Write(data, size, &done) && done == size)) && file.Flush();
+  bool written = (size == 0 || (file.Write(data, size, &done) && done == size)) && (!toDisk || file.Flush());
   file.Close();
-  written = written && MoveReplaceDurably(temporary, path);
+  written = written && (toDisk ? MoveReplaceDurably(temporary, path) : MoveReplace(temporary, path));
   if (!written) {
     const uint32_t error = LastError();
     RemoveFile(temporary);

@@ -97,15 +97,18 @@ bool WildcardMatch(const std::string& pattern, const std::string& name);
 
 // Replaces the file at `path` with `size` bytes so that a crash at any
 // moment leaves either the old file or the new one, whole: the bytes go to
-// "<path>.tmp" beside it, are flushed to disk, and that file is moved over
-// `path` durably. The temporary file is removed again on failure. The
-// target's read-only attribute is not cleared.
+// "<path>.tmp" beside it and that file is moved over `path`. With
+// `toDisk` both steps are synced to disk first, so a power cut keeps the
+// new file too (two disk round trips); without, a killed process cannot
+// cut the file, but a power cut may bring the old one back. The temporary
+// file is removed again on failure. The target's read-only attribute is not
+// cleared.
 enum class ReplaceResult {
   kDone,
   kCreateFailed,  // the temporary file could not be created
   kWriteFailed,   // writing, flushing or moving it failed
 };
-ReplaceResult ReplaceFileContents(const std::string& path, const void* data, uint32_t size);
+ReplaceResult ReplaceFileContents(const std::string& path, const void* data, uint32_t size, bool toDisk = true);
 
 // Bytes free for the caller on the volume that holds `folder`.
 bool DiskFreeBytes(const std::string& folder, uint64_t* freeBytes);
