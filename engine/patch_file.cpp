@@ -1,14 +1,9 @@
 #include "engine/patch_file.h"
 
+#include "platform/ansi_text.h"
 #include "platform/file_system.h"
 
-std::string LowerFileName(const std::string& name) {
-  std::string lower = name;
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
+std::string LowerFileName(const std::string& name) { return plat::LowerAnsi(name); }
 
 bool IsProtectedFile(const std::string& name) {
   const std::string lower = LowerFileName(name);

@@ -29,9 +29,8 @@ bool CrcTextEquals(const std::string& a, const std::string& b);
 // Size of an existing file; 0 when it cannot be opened.
 uint64_t GetFileSize64(const std::string& path);
 
-// The name lower-cased as the engine keys file names (ASCII letters only;
-// other bytes, lead and trail bytes of double-byte characters among them,
-// stay as they are).
+// The name lower-cased as the engine keys file names: in the system's ANSI
+// code page, so the bytes of a double-byte character are never changed.
 std::string LowerFileName(const std::string& name);
 
 // True when a relative name stays inside its folder: not absolute, no

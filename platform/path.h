@@ -9,7 +9,7 @@ namespace plat {
 // The path as the operating system takes it. On POSIX every '\\' becomes
 // '/', and each component that does not exist with its exact spelling is
 // replaced by an existing entry of the same folder whose name differs only
-// in ASCII letter case; components that do not exist at all are kept as
+// in letter case (LowerAnsi); components that do not exist at all are kept as
 // given, so new files are created with the engine's spelling. On Windows the
 // path is returned unchanged.
 std::string ToNativePath(const std::string& enginePath);

@@ -1,8 +1,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <cstring>
-
+#include "platform/ansi_text.h"
 #include "platform/path.h"
 
 namespace plat {
@@ -14,18 +13,16 @@ bool Exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
-bool EqualNoCase(const char* a, const std::string& b) {
-  return strcasecmp(a, b.c_str()) == 0;
-}
-
 // An existing entry of `folder` whose name equals `component` but for
-// ASCII letter case; empty when there is none.
+// letter case, as the engine lower-cases names (a Korean name differing in
+// a trail byte is another name); empty when there is none.
 std::string FindNoCase(const std::string& folder, const std::string& component) {
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
   if (!dir) return std::string();
+  const std::string wanted = LowerAnsi(component);
   std::string found;
   while (struct dirent* entry = readdir(dir)) {
-    if (EqualNoCase(entry->d_name, component)) {
+    if (LowerAnsi(entry->d_name) == wanted) {
       found = entry->d_name;
       break;
     }

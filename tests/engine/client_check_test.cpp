@@ -6,11 +6,14 @@
 
 #include "download/crc32.h"
 #include "engine/patch_entry.h"
+#include "engine/patch_list.h"
 #include "engine/patch_main.h"
+#include "platform/ansi_text.h"
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
 #include "tests/engine/log_capture.h"
 #include "tests/support/http_test_server.h"
+#include "tests/support/patch_repo.h"
 #include "tests/support/test_support.h"
 
 using testsupport::PathExists;
@@ -95,6 +98,33 @@ TEST_F(ClientCheckTest, UpperCaseCrcTextsMatch) {
   std::transform(crc.begin(), crc.end(), crc.begin(), [](char c) { return static_cast<char>(toupper(c)); });
   engine().ExpectedCrcsForTesting()["a.txt"] = crc;
   EXPECT_EQ(0u, engine().CheckSumCheck());
+}
+
+// A Korean name whose second byte is an ASCII capital ("쌰" is 9B 58 in
+// code page 949): the key the list gives it must still name the file.
+TEST_F(ClientCheckTest, Cp949NamesAreCheckedUnderTheirOwnName) {
+  if (plat::AnsiCodePage() != 949) {
+    GTEST_SKIP() << "the system code page is " << plat::AnsiCodePage()
+                 << "; the run of this binary with LC_ALL=ko_KR.UTF-8 (ctest *_cp949) covers it";
+  }
+  const std::string folder = "\xB8\xCA";  // 맵
+  const std::string name = folder + "\\\x9B\x58.PAK";
+  ASSERT_TRUE(plat::CreateFolder(client_ + folder));
+  testsupport::PatchListSection section;
+  testsupport::PatchListRecord record;
+  record.name = name;
+  record.newCrc = Write(name, "korean");
+  record.type = kFileTypeWhole;
+  section.records.push_back(record);
+  testsupport::PatchListData data;
+  data.sections.push_back(section);
+  const testsupport::Bytes bytes = testsupport::WritePatchList(data);
+  ASSERT_TRUE(testsupport::WriteFileBytes(root_.Path() + "version.list", bytes.data(), bytes.size()));
+  PatchList list;
+  ASSERT_EQ(0u, ReadPatchListFile(root_.Path() + "version.list", 1, list, engine().ExpectedCrcsForTesting()));
+  LogCapture log;
+  EXPECT_EQ(0u, engine().CheckSumCheck());
+  EXPECT_TRUE(log.Contains("CRC Check is done as well"));
 }
 
 TEST_F(ClientCheckTest, AStoppedEngineEndsTheCheckWithTwo) {
