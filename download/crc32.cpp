@@ -165,9 +165,14 @@ uint32_t CCrc32Dynamic::ComputeFileCrc(const std::string& path, uint32_t& crc) c
     } else {
       std::vector<uint8_t> block(kReadBlock);
       uint32_t got = 0;
-      // A failed read ends the file there, as the first readers of this
-      // format did; the result stays 0.
-      while (file.Read(block.data(), kReadBlock, &got) && got > 0) crc = Update(crc, block.data(), got);
+      bool read = true;
+      while ((read = file.Read(block.data(), kReadBlock, &got)) && got > 0) crc = Update(crc, block.data(), got);
+      // The CRC of the part read would pass for the file's own.
+      if (!read) {
+        result = plat::LastError();
+        if (result == 0) result = plat::kErrorReadFault;
+        crc = 0xFFFFFFFFu;
+      }
     }
   }
   // A failure leaves 0xFFFFFFFF, which the complement turns into 0.

@@ -26,8 +26,8 @@ class CCrc32Dynamic {
   bool HasTable() const { return m_table != nullptr; }
 
   // CRC of the file's bytes. 0 on success, else a Windows error code (2 for
-  // a missing file, kCrcNoTable without a table); on failure crc is 0. A
-  // read error ends the file there and still counts as success.
+  // a missing file, the read's error when the file cannot be read to its
+  // end, kCrcNoTable without a table); on failure crc is 0.
   uint32_t ComputeFileCrc(const std::string& path, uint32_t& crc) const;
 
   // Continues a running (not yet complemented) CRC over a buffer.

@@ -82,7 +82,7 @@ uint32_t CPatchMain::CheckSumCheck() {
   const uint32_t walked = VisitExpectedFiles([&matched](const std::string&, const std::string& crc,
                                                         const std::string& path, const std::string& actual) {
     LogWrite(kLogDetail, "Tried to check CRC : FileName [%s] CRC [%s]", path.c_str(), actual.c_str());
-    if (!CrcTextEquals(actual, crc)) {
+    if (!CrcTextMatches(actual, crc)) {
       LogWrite(kLogError, "It's different CRC!, File [%s]", path.c_str());
       return false;
     }

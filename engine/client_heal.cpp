@@ -45,7 +45,7 @@ uint32_t CPatchMain::HealClient() {
   bool unknown = false;
   const uint32_t walked = VisitExpectedFiles([&](const std::string& name, const std::string& crc, const std::string&,
                                                  const std::string& actual) {
-    if (CrcTextEquals(actual, crc)) return true;
+    if (CrcTextMatches(actual, crc)) return true;
     const auto shipped = m_shippedIn.find(name);
     unknown = shipped == m_shippedIn.end();  // no list of the run ships it
     if (!unknown) damaged[{shipped->second.version, shipped->second.section}].push_back({shipped->second.name, crc});
@@ -74,7 +74,7 @@ bool CPatchMain::HealSection(uint32_t version, uint32_t section, const std::vect
 
   char relative[64];
   snprintf(relative, sizeof relative, "%u/%uN.cab", version, section);
-  if (GetFileCrcText(cabPath) != cabCrc) {
+  if (!CrcTextMatches(GetFileCrcText(cabPath), cabCrc)) {
     SetStatusText(m_liveStatus.taskText, relative);
     PublishProgress(11);
     plat::SetAttributes(cabPath, plat::kAttrNormal);
@@ -83,7 +83,7 @@ bool CPatchMain::HealSection(uint32_t version, uint32_t section, const std::vect
       LogWrite(kLogError, "Failed to download file [%s]", relative);
       return false;
     }
-    if (GetFileCrcText(cabPath) != cabCrc) {
+    if (!CrcTextMatches(GetFileCrcText(cabPath), cabCrc)) {
       LogWrite(kLogError, "Download failed : Wrong CRC, File : %s", cabPath.c_str());
       plat::RemoveFile(cabPath);
       return false;
@@ -101,7 +101,7 @@ bool CPatchMain::HealSection(uint32_t version, uint32_t section, const std::vect
     const std::string extracted = m_tempFolder + file.name;
     const std::string clientPath = m_workingFolder + file.name;
     // A cabinet that does not hold the file, or another one, heals nothing.
-    if (!CrcTextEquals(GetFileCrcText(extracted), file.crc)) {
+    if (!CrcTextMatches(GetFileCrcText(extracted), file.crc)) {
       LogWrite(kLogError, "Cannot heal [%s] : %s has no file with CRC [%s]", clientPath.c_str(), relative,
                file.crc.c_str());
       return false;

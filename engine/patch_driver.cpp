@@ -173,7 +173,7 @@ void CPatchMain::OnDownloadDone(uint32_t requestNumber) {
   const SectionPlanEntry* entry = FindPlanEntry(section);
   const bool isDiff = entry && entry->IsDiff != 0;
   const std::string path = FindCabFile(m_downloadFolder, m_versions.current, section, isDiff);
-  if (GetFileCrcText(path) == ExpectedCabCrc(section, isDiff)) {
+  if (CrcTextMatches(GetFileCrcText(path), ExpectedCabCrc(section, isDiff))) {
     m_wrongCrcRetries = 0;
     PostEngineEvent(kEventCabinetReady, section, 0);
     return;

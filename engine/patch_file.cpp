@@ -1,5 +1,6 @@
 #include "engine/patch_file.h"
 
+#include "download/crc32.h"
 #include "platform/ansi_text.h"
 #include "platform/file_system.h"
 
@@ -11,6 +12,10 @@ bool IsProtectedFile(const std::string& name) {
 }
 
 bool CrcTextEquals(const std::string& a, const std::string& b) { return LowerFileName(a) == LowerFileName(b); }
+
+bool CrcTextMatches(const std::string& actual, const std::string& expected) {
+  return CrcTextEquals(actual, expected) && !CrcTextEquals(actual, kCrcUnknownText);
+}
 
 uint64_t GetFileSize64(const std::string& path) {
   plat::File file;

@@ -26,6 +26,13 @@ bool IsProtectedFile(const std::string& name);
 // CRC texts compared without regard to letter case.
 bool CrcTextEquals(const std::string& a, const std::string& b);
 
+// Whether a file with the CRC text `actual` is what a list's `expected`
+// asks for: the texts are equal without regard to letter case and neither
+// is "0xffffffff", the text of a CRC that could not be computed (so a
+// missing or unreadable file or cabinet never passes as verified). Every
+// check of a file or cabinet against a list goes through this.
+bool CrcTextMatches(const std::string& actual, const std::string& expected);
+
 // Size of an existing file; 0 when it cannot be opened.
 uint64_t GetFileSize64(const std::string& path);
 

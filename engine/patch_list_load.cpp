@@ -120,7 +120,7 @@ uint32_t CPatchMain::LoadPatchList(uint32_t version) {
         break;
       }
       const std::string crc = GetFileCrcText(clientPath);
-      if (crc == kCrcUnknownText || !CrcTextEquals(crc, file.oldCrc)) {
+      if (!CrcTextMatches(crc, file.oldCrc)) {
         LogWrite(kLogDetail, "Checksums are different [%s]. It will download normal patch file", file.name.c_str());
         isDiff = false;
         break;

@@ -41,7 +41,7 @@ uint32_t CPatchMain::RequestDownloadSection(uint32_t version, const SectionPlanE
 
   const std::string localPath = BuildLocalCabPath(m_downloadFolder, version, entry.section, isDiff);
   const std::string actual = GetFileCrcText(localPath);
-  if (actual == ExpectedCabCrc(entry.section, isDiff)) {
+  if (CrcTextMatches(actual, ExpectedCabCrc(entry.section, isDiff))) {
     // Already downloaded by an earlier run: no transfer, no attempt counted.
     PostEngineEvent(kEventCabinetReady, entry.section, 0);
     return 0;

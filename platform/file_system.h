@@ -17,6 +17,7 @@ constexpr uint32_t kErrorPathNotFound = 3;
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorNotEnoughMemory = 8;
+constexpr uint32_t kErrorReadFault = 30;
 constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorHandleEof = 38;
 constexpr uint32_t kErrorFileExists = 80;

@@ -42,6 +42,7 @@ bool Fail(int err, const std::string& nativePath) {
     case ENOTEMPTY: code = kErrorDirNotEmpty; break;
     case ENAMETOOLONG: code = kErrorFilenameTooLong; break;
     case ENOMEM: code = kErrorNotEnoughMemory; break;
+    case EIO: code = kErrorReadFault; break;
     case EBADF: code = kErrorInvalidHandle; break;
     default: code = kErrorInvalidParameter; break;
   }

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/file_system.h"
 #include "tests/support/test_support.h"
 
 using testsupport::TempDir;
@@ -72,6 +73,28 @@ TEST(Crc32, UnreadableOrTableless) {
   crc32.BuildTable();
   EXPECT_EQ(0u, crc32.ComputeFileCrc(dir.Path() + "x", crc));
   EXPECT_EQ(0x352441c2u, crc);
+}
+
+// A file that opens but fails to read (the process's own memory file, whose
+// first page is never mapped) has no CRC: the CRC of the part read would
+// pass for the whole file's.
+TEST(Crc32, AReadErrorGivesNoCrc) {
+  const std::string path = testsupport::RunningUnderWine() ? "Z:\\proc\\self\\mem" : "/proc/self/mem";
+  {
+    plat::File probe;
+    char byte = 0;
+    uint32_t got = 0;
+    if (!probe.Open(path, plat::File::kRead, plat::File::kShareRead, plat::File::kOpenExisting) ||
+        probe.Read(&byte, 1, &got)) {
+      GTEST_SKIP() << path << " is not a file that opens and then fails to read on this system";
+    }
+  }
+  EXPECT_EQ("0xffffffff", GetFileCrcText(path));
+  CCrc32Dynamic crc32;
+  crc32.BuildTable();
+  uint32_t crc = 1234;
+  EXPECT_NE(0u, crc32.ComputeFileCrc(path, crc));
+  EXPECT_EQ(0u, crc);
 }
 
 // A file whose true CRC is 0xFFFFFFFF is indistinguishable from an

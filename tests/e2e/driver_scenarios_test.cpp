@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "engine/patch_entry.h"
 #include "engine/patch_types.h"
@@ -18,6 +19,7 @@ using testsupport::Bytes;
 using testsupport::FileTree;
 using testsupport::PatchRepoBuilder;
 using testsupport::SectionSpec;
+using testsupport::WritePatchList;
 
 namespace {
 
@@ -114,6 +116,18 @@ class DriverScenarioTest : public ::testing::Test {
     return cabs;
   }
 
+  // Serves version 101's list again with its cabinet CRC texts changed.
+  void ServeListWithCabinetCrcs(const std::function<std::string(const std::string&)>& change) {
+    const testsupport::BuiltVersion* built = repo_.FindBuilt(101);
+    ASSERT_NE(nullptr, built);
+    testsupport::PatchListData list;
+    list.patchVersion = 101;
+    for (const testsupport::BuiltSection& section : built->sections) {
+      list.sections.push_back({change(section.diffCabCrc), change(section.normalCabCrc), section.records});
+    }
+    for (const char* prefix : {"/a", "/b"}) ServeAt(std::string(prefix) + "/101/version.list", WritePatchList(list));
+  }
+
   std::string Differences() const { return testsupport::CompareClientTree(clientDir_.Path(), repo_.ExpectedTree()); }
 
   // The versions above with a file that 104 (a list without sections) makes
@@ -193,6 +207,32 @@ TEST_F(DriverScenarioTest, AWrongCrcIsFetchedOnceMoreFromTheNextServer) {
   EXPECT_EQ("", Differences());
   EXPECT_EQ((std::vector<std::string>{"/a/101/1D.cab", "/b/101/1D.cab", "/a/101/2D.cab", "/a/103/1D.cab"}),
             CabinetRequests());
+}
+
+TEST_F(DriverScenarioTest, CabinetCrcTextsMatchInAnyLetterCase) {
+  DescribeVersions(repo_);
+  Build();
+  ServeListWithCabinetCrcs([](const std::string& crc) {
+    std::string upper = crc;
+    for (size_t i = 2; i < upper.size(); ++i) upper[i] = static_cast<char>(toupper(static_cast<unsigned char>(upper[i])));
+    return upper;
+  });
+  const e2e::RunOutcome outcome = Run();
+  ASSERT_TRUE(outcome.finished) << outcome.errorCode;
+  EXPECT_EQ("", Differences());
+  EXPECT_EQ((std::vector<std::string>{"/a/101/1D.cab", "/a/101/2D.cab", "/a/103/1D.cab"}), CabinetRequests());
+}
+
+// The text of a CRC that could not be computed never matches: a list that
+// gives it must not let a cabinet that is not there pass as downloaded.
+TEST_F(DriverScenarioTest, AnUnknownCabinetCrcNeverMatches) {
+  DescribeVersions(repo_);
+  Build();
+  ServeListWithCabinetCrcs([](const std::string&) { return std::string("0xffffffff"); });
+  const e2e::RunOutcome outcome = Run();
+  EXPECT_EQ(3u, outcome.errorCode);
+  EXPECT_EQ((std::vector<std::string>{"/a/101/1D.cab", "/b/101/1D.cab"}), CabinetRequests());
+  EXPECT_EQ(100, testsupport::ReadClientVersion(clientDir_.Path()));
 }
 
 TEST_F(DriverScenarioTest, TwoWrongCrcsInARowEndTheRunWithThree) {

@@ -88,9 +88,13 @@ TEST_F(ClientCheckTest, TheFirstMismatchEndsTheCheckWithTwenty) {
 
   map["b.txt"] = Write("b.txt", "beta");
   EXPECT_EQ(0u, engine().CheckSumCheck());
-  // A missing file has no CRC and fails.
-  map["gone.txt"] = "0x0badf00d";
-  EXPECT_EQ(20u, engine().CheckSumCheck());
+  // A missing file has no CRC and fails, also against a list that gives
+  // it none.
+  for (const char* crc : {"0x0badf00d", "0xffffffff", "0xFFFFFFFF"}) {
+    SCOPED_TRACE(crc);
+    map["gone.txt"] = crc;
+    EXPECT_EQ(20u, engine().CheckSumCheck());
+  }
 }
 
 TEST_F(ClientCheckTest, UpperCaseCrcTextsMatch) {

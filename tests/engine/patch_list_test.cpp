@@ -155,6 +155,21 @@ TEST(PatchListHelpers, ProtectedNamesAndCrcComparison) {
   EXPECT_FALSE(IsProtectedFile("version.txt"));
   EXPECT_TRUE(CrcTextEquals("0xABCDEF01", "0xabcdef01"));
   EXPECT_FALSE(CrcTextEquals("0xabcdef01", "0xabcdef02"));
+  // A file or cabinet matches its list's CRC in any letter case, but never
+  // through the text of a CRC that could not be computed.
+  const struct {
+    const char* actual;
+    const char* expected;
+    bool matches;
+  } crcs[] = {
+      {"0xabcdef01", "0xABCDEF01", true},  {"0xabcdef01", "0xabcdef02", false},
+      {"0xffffffff", "0xffffffff", false}, {"0xffffffff", "0xFFFFFFFF", false},
+      {"0xabcdef01", "0xffffffff", false}, {"0xffffffff", "", false},
+  };
+  for (const auto& c : crcs) {
+    SCOPED_TRACE(std::string(c.actual) + " " + c.expected);
+    EXPECT_EQ(c.matches, CrcTextMatches(c.actual, c.expected));
+  }
   TempDir dir;
   ASSERT_TRUE(testsupport::WriteFileText(dir.Path() + "five", "12345"));
   EXPECT_EQ(5u, GetFileSize64(dir.Path() + "five"));
