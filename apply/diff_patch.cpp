@@ -91,11 +91,14 @@ uint32_t CTaskPatch::DiffPatch() {
   DiffTimes times;
   times.runStart = plat::TickCount();
   const uint32_t count = static_cast<uint32_t>(m_Files.size());
-  const uint32_t done = m_FileProgress.Read();
+  uint32_t done = m_FileProgress.Read();
+  // The list's diff test took such a count for none done; so must the
+  // patch, or it would skip every file and report the section patched.
+  if (!IsResumePoint(done, count)) done = 0;
   LogWrite(kLogDetail, "Last Patched progress is Ver [%d] Section [%d]", AsInt(m_Version), AsInt(m_Section));
 
   const double step = count != 0 ? 100.0 / count : 0.0;
-  float progress = static_cast<float>(step * (done < count ? done : count));
+  float progress = static_cast<float>(step * done);
   m_Host.PostTaskEvent(kEventTypePatchProgress, static_cast<uint32_t>(progress), m_Section);
 
   for (uint32_t index = done + 1; index <= count; ++index) {

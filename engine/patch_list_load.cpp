@@ -94,7 +94,7 @@ uint32_t CPatchMain::LoadPatchList(uint32_t version) {
     FileProgressRecord fileRecord;
     fileRecord.Init(m_downloadFolder, version, s);
     uint32_t done = fileRecord.Read();
-    if (done >= count) {
+    if (!IsResumePoint(done, count)) {
       LogWrite(kLogError, "Last Patched progress [%d] is bigger than file count [%d] : ver [%d] section [%d]",
                static_cast<int32_t>(done), static_cast<int32_t>(count), vs, ss);
       LogWrite(kLogError, "Initilized patch progress ver [%d] section [%d]", vs, ss);

@@ -47,6 +47,8 @@ bool SectionProgressRecord::Save(const std::vector<uint32_t>& flags) const {
 
 void SectionProgressRecord::Delete() const { plat::RemoveFile(m_path); }
 
+bool IsResumePoint(uint32_t recorded, uint32_t fileCount) { return recorded < fileCount; }
+
 void FileProgressRecord::Init(const std::string& downloadFolder, uint32_t version, uint32_t section) {
   m_path = Format("%s%u\\prg_f%u.list", downloadFolder, version, section);
 }

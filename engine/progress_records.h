@@ -31,6 +31,13 @@ class SectionProgressRecord {
   uint32_t m_count = 0;
 };
 
+// Whether a file progress count can be where a section of `fileCount`
+// files resumes: only a count below fileCount can. The record is deleted
+// with the section's last file, so any other count (0 of 0 included) is
+// corrupt or left by another list, and the section starts again from its
+// first file. The list's diff test and the diff patch both follow this.
+bool IsResumePoint(uint32_t recorded, uint32_t fileCount);
+
 class FileProgressRecord {
  public:
   void Init(const std::string& downloadFolder, uint32_t version, uint32_t section);

@@ -251,6 +251,26 @@ TEST_F(DiffPatchTest, ResumeStartsAfterTheRecordedFile) {
   EXPECT_FALSE(plat::FileExists(record_.Path()));
 }
 
+// Only a count below the file count is a resume point, as in the list's
+// diff test; any other starts again at the first file instead of skipping
+// every file and reporting the section patched.
+TEST_F(DiffPatchTest, ARecordNotBelowTheFileCountStartsAtTheFirstFile) {
+  for (uint32_t recorded : {2u, 3u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(recorded);
+    std::vector<PatchFileInfo> files;
+    for (const char* name : {"a.txt", "b.txt"}) {
+      WriteText(box_.Client(name), std::string("old ") + name);
+      WriteText(box_.Temp(name), std::string("new ") + name);
+      files.push_back(Whole(name));
+    }
+    record_.Write(recorded);
+    ASSERT_EQ(Run(files), 0u);
+    EXPECT_EQ(ReadFile(box_.Client("a.txt")), Bytes("new a.txt"));
+    EXPECT_EQ(ReadFile(box_.Client("b.txt")), Bytes("new b.txt"));
+    EXPECT_FALSE(plat::FileExists(record_.Path()));
+  }
+}
+
 TEST_F(DiffPatchTest, RecordNamesEveryFinishedFile) {
   WriteText(box_.Temp("a.txt"), "a");
   WriteText(box_.Temp("b.txt"), "b");

@@ -128,6 +128,15 @@ class DriverScenarioTest : public ::testing::Test {
     for (const char* prefix : {"/a", "/b"}) ServeAt(std::string(prefix) + "/101/version.list", WritePatchList(list));
   }
 
+  // Every line the runs so far wrote into the client's log.
+  std::string LogText() const {
+    std::string text;
+    const fs::path folder = fs::path(clientDir_.Path()) / "Log";
+    if (!fs::exists(folder)) return text;
+    for (const auto& entry : fs::directory_iterator(folder)) text += testsupport::ReadFileText(entry.path().string());
+    return text;
+  }
+
   std::string Differences() const { return testsupport::CompareClientTree(clientDir_.Path(), repo_.ExpectedTree()); }
 
   // The versions above with a file that 104 (a list without sections) makes
@@ -294,23 +303,67 @@ TEST_F(DriverScenarioTest, AStoppedVersionResumesAtItsFirstUnfinishedSection) {
   EXPECT_FALSE(fs::exists(sectionRecord));
 }
 
-// A section stopped after its first file resumes at the next file: the
-// first file has its new contents, which the diff test must not hold
-// against the diff cabinet.
-TEST_F(DriverScenarioTest, AStoppedSectionResumesAtItsNextFile) {
+// A file progress count resumes a section only below the section's file
+// count (section 1 of 101 has two files): a section stopped after its
+// first file goes on with the next, whose new contents the diff test must
+// not hold against the diff cabinet; any other count is corrupt or stale,
+// and the diff test and the patch alike start again at the first file.
+TEST_F(DriverScenarioTest, AFileProgressCountResumesOnlyBelowTheFileCount) {
+  struct Case {
+    uint32_t recorded;
+    bool firstFilePatched;
+    const char* logged;  // the list's line for a count it cannot resume from
+  };
+  const Case cases[] = {
+      {1, true, nullptr},
+      {2, false, "Last Patched progress [2] is bigger than file count [2] : ver [101] section [1]"},
+      {0xFFFFFFFF, false, "Last Patched progress [-1] is bigger than file count [2] : ver [101] section [1]"},
+  };
   DescribeVersions(repo_);
   Build();
-  const Bytes patched = repo_.TreeAt(101)->at("bin\\engine.dll");
-  ASSERT_TRUE(testsupport::WriteFileBytes(testsupport::ClientPath(clientDir_.Path(), "bin\\engine.dll"), patched.data(),
-                                          patched.size()));
-  fs::create_directories(fs::path(clientDir_.Path()) / "backup" / "101");
-  const uint8_t oneDone[4] = {1, 0, 0, 0};
-  ASSERT_TRUE(testsupport::WriteFileBytes(clientDir_.Path() + "backup/101/prg_f1.list", oneDone, 4));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.recorded);
+    testsupport::RemoveTree(clientDir_.Path());
+    ASSERT_TRUE(repo_.WriteClient(clientDir_.Path())) << repo_.Error();
+    if (c.firstFilePatched) {
+      const Bytes patched = repo_.TreeAt(101)->at("bin\\engine.dll");
+      ASSERT_TRUE(testsupport::WriteFileBytes(testsupport::ClientPath(clientDir_.Path(), "bin\\engine.dll"),
+                                              patched.data(), patched.size()));
+    }
+    fs::create_directories(fs::path(clientDir_.Path()) / "backup" / "101");
+    const uint8_t record[4] = {static_cast<uint8_t>(c.recorded), static_cast<uint8_t>(c.recorded >> 8),
+                               static_cast<uint8_t>(c.recorded >> 16), static_cast<uint8_t>(c.recorded >> 24)};
+    ASSERT_TRUE(testsupport::WriteFileBytes(clientDir_.Path() + "backup/101/prg_f1.list", record, 4));
+    const size_t before = CabinetRequests().size();
+    const e2e::RunOutcome outcome = Run();
+    ASSERT_TRUE(outcome.finished) << outcome.errorCode;
+    EXPECT_EQ("", Differences());
+    const std::vector<std::string> all = CabinetRequests();
+    EXPECT_EQ((std::vector<std::string>{"/a/101/1D.cab", "/a/101/2D.cab", "/a/103/1D.cab"}),
+              std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(before), all.end()));
+    EXPECT_FALSE(fs::exists(fs::path(clientDir_.Path()) / "backup" / "101" / "prg_f1.list"));
+    if (c.logged) {
+      EXPECT_NE(std::string::npos, LogText().find(c.logged));
+    }
+  }
+}
+
+// A section whose only record is a protected file has no file to resume
+// from: its count of 0 is not below its 0 files, and says so.
+TEST_F(DriverScenarioTest, ASectionWithoutAcceptedFilesHasNoResumePoint) {
+  FileTree v101 = repo_.InitialTree();
+  SectionSpec section;
+  testsupport::ExtraRecord version;
+  version.name = "data\\Version.INI";
+  version.content = Text("[local]\r\nkeep=2\r\n");
+  section.extras = {version};
+  repo_.AddVersion(101, v101, {section});
+  Build();
   const e2e::RunOutcome outcome = Run();
   ASSERT_TRUE(outcome.finished) << outcome.errorCode;
   EXPECT_EQ("", Differences());
-  EXPECT_EQ((std::vector<std::string>{"/a/101/1D.cab", "/a/101/2D.cab", "/a/103/1D.cab"}), CabinetRequests());
-  EXPECT_FALSE(fs::exists(fs::path(clientDir_.Path()) / "backup" / "101" / "prg_f1.list"));
+  EXPECT_NE(std::string::npos,
+            LogText().find("Last Patched progress [0] is bigger than file count [0] : ver [101] section [1]"));
 }
 
 // A run that ended between the record of the last section and the commit
