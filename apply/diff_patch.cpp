@@ -201,11 +201,12 @@ uint32_t CTaskPatch::ApplyDelta(const DiffFile& file, DiffTimes& times) {
   times.totalIO += times.lastIO;
 
   bool patchedInPlace = false;
+  uint32_t describedInPlace = 0;
   if (deltaLoaded && sizesKnown && before == info.NewFileSize && decoder.CanPatchInPlace(m_PchStream)) {
     LogWrite(kLogTrace, kInPlaceText, client, AsInt(before), AsInt(info.NewFileSize));
     vestrel::TFileMapStream target(file.clientPath);
     if (target.IsOpen()) {
-      const uint32_t result = decoder.DecodeInPlace(target, m_PchStream);
+      const uint32_t result = decoder.DecodeInPlace(target, m_PchStream, &describedInPlace);
       if (result != kDeltaOk) return result;
       patchedInPlace = true;
     } else {
@@ -254,7 +255,7 @@ uint32_t CTaskPatch::ApplyDelta(const DiffFile& file, DiffTimes& times) {
         // The decoder never ran, so the client file is as it was and must
         // not count as patched, whatever its size.
         if (!sizesKnown) return 11;
-        const uint32_t sizeResult = CheckSizeAfter(file);
+        const uint32_t sizeResult = CheckSizeAfter(file, GetFileSize64(file.clientPath));
         if (sizeResult != 0) return sizeResult;
         LogWrite(kLogError, "File Open Error : not patched, %s", client);
         return 18;
@@ -263,7 +264,12 @@ uint32_t CTaskPatch::ApplyDelta(const DiffFile& file, DiffTimes& times) {
     }
   }
 
-  const uint32_t sizeResult = CheckSizeAfter(file);
+  // In place the file keeps its length whatever the delta rebuilds, so the
+  // size that counts is the one the delta describes: fewer bytes would
+  // leave the old file's tail behind. The other decoders' output is the
+  // client file now.
+  const uint64_t rebuilt = patchedInPlace ? describedInPlace : GetFileSize64(file.clientPath);
+  const uint32_t sizeResult = CheckSizeAfter(file, rebuilt);
   if (sizeResult != 0) return sizeResult;
   plat::RemoveFile(file.deltaPath);
   plat::RemoveFile(file.tempPath);
@@ -333,11 +339,10 @@ uint32_t CTaskPatch::MoveOutputIntoPlace(const DiffFile& file) {
   return 0;
 }
 
-uint32_t CTaskPatch::CheckSizeAfter(const DiffFile& file) const {
+uint32_t CTaskPatch::CheckSizeAfter(const DiffFile& file, uint64_t size) const {
   const PatchFileInfo& info = file.info;
   if (info.OrgFileSize == 0 || info.NewFileSize == 0) return 0;
   const char* client = file.clientPath.c_str();
-  const uint64_t size = GetFileSize64(file.clientPath);
   LogWrite(kLogDetail, "%s -> Curr:%x, It:%x", client, AsU32(size), AsU32(info.NewFileSize));
   if (size != info.NewFileSize) {
     LogWrite(kLogError, kSizeAfterErrorText, client, AsInt(size), AsInt(info.NewFileSize));

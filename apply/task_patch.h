@@ -54,7 +54,8 @@ class CTaskPatch : public CTask {
   // Moves a decoder's finished output over the client file, retrying while
   // another program holds it: 0, or 12 (logged).
   uint32_t MoveOutputIntoPlace(const DiffFile& file);
-  uint32_t CheckSizeAfter(const DiffFile& file) const;
+  // The size check after a delta, of the rebuilt file's size: 0, or 18.
+  uint32_t CheckSizeAfter(const DiffFile& file, uint64_t size) const;
   uint32_t MoveWholeFile(const DiffFile& file, DiffTimes& times);
 
   vestrel::CVirtualMemoryStream m_PchStream;      // the delta

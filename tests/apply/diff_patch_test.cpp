@@ -304,6 +304,35 @@ TEST_F(DiffPatchTest, WrongSizeAfterTheDeltaGivesEighteen) {
   EXPECT_FALSE(plat::FileExists(record_.Path()));
 }
 
+// A delta that rebuilds fewer bytes than the list's new size fails the file
+// in every decoder, in place too, where the file keeps its length and the
+// old tail would otherwise pass for new bytes.
+TEST_F(DiffPatchTest, ADeltaRebuildingTooFewBytesGivesEighteenInEveryDecoder) {
+  struct Case {
+    const char* decoder;
+    std::vector<uint8_t> delta;
+    bool fileDecoder;
+    const char* chosen;  // the decoder's log text
+    uint32_t rebuilt;
+  };
+  const std::vector<Case> cases = {
+      {"in place", {0xA7, 0xA3, 0x03, 0xA7, 0xA6, 'X'}, false, kInPlaceText, 5},  // EQL 4, MOD X
+      {"memory", {0xA7, 0xA5, 'a', 'b'}, false, kMemoryPatchText, 2},              // INS ab
+      {"file", {0xA7, 0xA5, 'a', 'b'}, true, kFilePatchText, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.decoder);
+    if (c.fileDecoder) ForceFileDecoder();
+    WriteText(box_.Client("a.bin"), "0123456789AB");
+    WriteFile(box_.Temp("a.bin"), c.delta);
+    LogCapture log;
+    EXPECT_EQ(Run({Delta("a.bin", 12, 12)}), 18u);
+    EXPECT_TRUE(log.Contains(Format(c.chosen, box_.Client("a.bin"), 12, 12)));
+    EXPECT_TRUE(log.Contains(Format(kSizeAfterErrorText, box_.Client("a.bin"), c.rebuilt, 12)));
+    EXPECT_FALSE(plat::FileExists(record_.Path()));
+  }
+}
+
 TEST_F(DiffPatchTest, UnknownSizesSkipTheSizeChecks) {
   const JdiffCase jdiff = Case("random_4k");
   PutCase(jdiff, "a.bin");
