@@ -5,11 +5,10 @@
 #include "download/downloader_http.h"
 #include "download/fetch.h"
 #include "engine/folders.h"
-#include "engine/ini_manager.h"
+#include "engine/manifest.h"
 #include "engine/patch_log.h"
 #include "engine/patch_main.h"
 #include "engine/self_update.h"
-#include "engine/server_selection.h"
 #include "engine/version_file.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
@@ -141,35 +140,17 @@ uint32_t CPatchMain::Init(const PatchStartParams& params, PatchStartResults* res
     }
   }
 
-  CIniManager manifest;
-  manifest.SetFile(m_manifestPath, false);
-  const std::string versionSection = ParamText(params.versionSection);
-  const std::string downloadSection = ParamText(params.downloadSection);
-  out.latestVersion = manifest.GetInt(versionSection, "LatestVersion");
-  out.minimalVersion = manifest.GetInt(versionSection, "MinimalVersion");
-  out.preDownStartVersion = manifest.GetInt(versionSection, "PreDownStart");
-  out.preDownEndVersion = manifest.GetInt(versionSection, "PreDownEnd");
-  out.serverPatcherVersion = manifest.GetInt(versionSection, "OwnVersion");
-  if (out.serverPatcherVersion == 0) out.serverPatcherVersion = manifest.GetInt(versionSection, "CoreVersion");
-  if (out.latestVersion == 0 && out.minimalVersion == 0 && out.serverPatcherVersion == 0) {
-    LogWrite(kLogError, "Wrong version.ini");
-    return kInitManifestFailed;
-  }
-
-  std::vector<std::string> servers;
-  if (!manifest.GetStringList(downloadSection, "server", servers)) {
-    LogWrite(kLogError, "Failed to obtain download urls from version.ini");
-    return kInitManifestFailed;
-  }
-  std::vector<std::string> weights;
-  if (!manifest.GetStringList(downloadSection + "_POD", "POD", weights)) {
-    manifest.GetStringList(downloadSection, "POD", weights);
-  }
-  m_downloadUrls = SelectDownloadServers(servers, weights, static_cast<uint64_t>(plat::CalendarSeconds()));
-  if (m_downloadUrls.empty()) {
-    LogWrite(kLogError, "Failed to make download urls from version.ini");
-    return kInitManifestFailed;
-  }
+  ManifestValues manifest;
+  const uint32_t manifestRead = ReadManifest(m_manifestPath, ParamText(params.versionSection),
+                                             ParamText(params.downloadSection),
+                                             static_cast<uint64_t>(plat::CalendarSeconds()), &manifest);
+  out.latestVersion = manifest.latest;
+  out.minimalVersion = manifest.minimal;
+  out.preDownStartVersion = manifest.preDownStart;
+  out.preDownEndVersion = manifest.preDownEnd;
+  out.serverPatcherVersion = manifest.serverPatcher;
+  m_downloadUrls = manifest.downloadUrls;
+  if (manifestRead != 0) return kInitManifestFailed;
   snprintf(out.firstServerUrl, sizeof out.firstServerUrl, "%s", m_downloadUrls.front().c_str());
 
   m_versions.latest = out.latestVersion;

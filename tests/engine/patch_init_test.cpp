@@ -190,6 +190,13 @@ TEST_F(PatchInitTest, ManifestFailuresReturnThree) {
   const Case cases[] = {
       {"no versions", "[VERSION]\r\nPreDownStart=4\r\n[DOWNLOAD]\r\nserver1=http://s\r\n",
        "[8]14:03:27 Wrong version.ini\r\n"},
+      // Read as 0, "abc" would make every client newer than the servers.
+      {"latest not a number", "[VERSION]\r\nLatestVersion=abc\r\nMinimalVersion=10\r\nOwnVersion=5\r\n"
+       "[DOWNLOAD]\r\nserver1=http://s\r\n",
+       "[8]14:03:27 Wrong version.ini : LatestVersion is not a version number [abc]\r\n"},
+      {"core version not a number", "[VERSION]\r\nLatestVersion=20\r\nMinimalVersion=10\r\nCoreVersion=-3\r\n"
+       "[DOWNLOAD]\r\nserver1=http://s\r\n",
+       "[8]14:03:27 Wrong version.ini : CoreVersion is not a version number [-3]\r\n"},
       {"no first server", ManifestWithServers("server2=http://s\r\n"),
        "[8]14:03:27 Failed to obtain download urls from version.ini\r\n"},
       {"empty first server", ManifestWithServers("server1=\r\nserver2=http://s\r\n"),
