@@ -11,6 +11,8 @@
 #include "platform/ansi_text.h"
 #include "platform/file_system.h"
 #include "platform/message_sink.h"
+#include "platform/process_launch.h"
+#include "platform/process_paths.h"
 #include "tests/engine/log_capture.h"
 #include "tests/support/http_test_server.h"
 #include "tests/support/patch_repo.h"
@@ -190,6 +192,32 @@ TEST_F(ClientCheckTest, TheDeletionListDeletesOnlySafeListedFiles) {
   EXPECT_TRUE(PathExists(client_ + "old"));  // folders stay
   EXPECT_TRUE(PathExists(client_ + "not-reached.txt"));
   EXPECT_TRUE(log.Contains("Deleted File [" + client_ + "old\\gone.pak]"));
+}
+
+// Clients patched side by side on one machine fetch their deletion lists
+// at the same time: another run's "delete.ini" in the temporary folder is
+// neither applied nor removed, and nothing of ours is left there.
+TEST_F(ClientCheckTest, EachRunFetchesTheDeletionListUnderItsOwnName) {
+  static TempDir temp;  // this binary's temporary folder from now on
+  ASSERT_TRUE(plat::SetEnvironmentValue("TMPDIR", temp.Path()) && plat::SetEnvironmentValue("TMP", temp.Path()));
+  ASSERT_EQ(temp.Path(), plat::TempFolder());
+  const std::string others = "[DELETE]\r\nFile1=keep.txt\r\n";
+  ASSERT_TRUE(WriteFileText(temp / "delete.ini", others));
+  testsupport::HttpTestServer server;
+  ASSERT_TRUE(server.Started());
+  testsupport::HttpRoute route;
+  route.body = "[DELETE]\r\nFile1=gone.txt\r\n";
+  server.Set("/s/delete.ini", route);
+  engine().SetDownloadUrlsForTesting({server.Url("/s")});
+  Write("gone.txt", "obsolete");
+  Write("keep.txt", "another client's list names me");
+  engine().ProcessDeleteList();
+  EXPECT_FALSE(PathExists(client_ + "gone.txt"));
+  EXPECT_TRUE(PathExists(client_ + "keep.txt"));
+  EXPECT_EQ(others, testsupport::ReadFileText(temp / "delete.ini"));
+  std::vector<plat::FindEntry> left;
+  ASSERT_TRUE(plat::FindEntries(temp / "*.ini", &left));
+  EXPECT_EQ(1u, left.size());
 }
 
 TEST_F(ClientCheckTest, TheDeletionListNeverReachesOutsideTheClient) {
