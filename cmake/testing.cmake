@@ -28,3 +28,25 @@ function(patcher_test name)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
 endfunction()
+
+# Engine names are lower-cased in the system's code page, which under Wine
+# follows the locale. The cases for Korean names (Cp949 in their test
+# names) therefore run once more in the win64 build as a Korean system:
+# LC_ALL=ko_KR.UTF-8, with that locale made for the run by localedef, as
+# Wine needs a UTF-8 locale that exists to create Korean file names.
+function(patcher_cp949_test name)
+  if(NOT (WIN32 AND CMAKE_CROSSCOMPILING))
+    return()
+  endif()
+  set(locales ${CMAKE_BINARY_DIR}/locale)
+  get_property(made GLOBAL PROPERTY PATCHER_CP949_LOCALE)
+  if(NOT made)
+    file(MAKE_DIRECTORY ${locales})
+    add_test(NAME cp949_locale COMMAND localedef -i ko_KR -f UTF-8 ${locales}/ko_KR.UTF-8)
+    set_tests_properties(cp949_locale PROPERTIES FIXTURES_SETUP cp949_locale)
+    set_property(GLOBAL PROPERTY PATCHER_CP949_LOCALE ON)
+  endif()
+  add_test(NAME ${name}_cp949 COMMAND ${name} --gtest_color=no --gtest_filter=*Cp949*)
+  set_tests_properties(${name}_cp949 PROPERTIES FIXTURES_REQUIRED cp949_locale TIMEOUT 300
+                       ENVIRONMENT "LC_ALL=ko_KR.UTF-8;LOCPATH=${locales}")
+endfunction()
