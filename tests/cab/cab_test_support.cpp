@@ -334,14 +334,57 @@ void DeflateWriter::Match(unsigned length, unsigned distance) {
 }
 
 void DeflateWriter::StoredBlock(const std::vector<uint8_t>& data, bool last) {
+  StoredBlock(data, last, static_cast<uint16_t>(~data.size()));
+}
+
+void DeflateWriter::StoredBlock(const std::vector<uint8_t>& data, bool last, uint16_t nlen) {
   Bits(last ? 1 : 0, 1);
   Bits(0, 2);
   if (count_) Bits(0, 8 - count_);
-  const uint32_t len = static_cast<uint32_t>(data.size());
-  Bits(len & 0xFFFF, 16);
-  Bits(~len & 0xFFFF, 16);
+  Bits(static_cast<uint32_t>(data.size()) & 0xFFFF, 16);
+  Bits(nlen, 16);
   for (uint8_t b : data) Bits(b, 8);
 }
+
+namespace {
+
+// Canonical codes (RFC 1951, 3.2.2) of a code given by its lengths.
+std::vector<std::pair<uint32_t, unsigned>> CanonicalCodes(const std::vector<uint8_t>& lengths) {
+  unsigned count[16] = {};
+  for (uint8_t length : lengths) ++count[length];
+  count[0] = 0;
+  uint32_t next[16] = {};
+  uint32_t code = 0;
+  for (unsigned bits = 1; bits < 16; ++bits) {
+    code = (code + count[bits - 1]) << 1;
+    next[bits] = code;
+  }
+  std::vector<std::pair<uint32_t, unsigned>> codes(lengths.size());
+  for (size_t s = 0; s < lengths.size(); ++s) {
+    if (lengths[s] != 0) codes[s] = {next[lengths[s]]++, lengths[s]};
+  }
+  return codes;
+}
+
+}  // namespace
+
+void DeflateWriter::DynamicBlockHeader(bool last, const std::vector<uint8_t>& litLenLengths,
+                                       const std::vector<uint8_t>& distLengths) {
+  Bits(last ? 1 : 0, 1);
+  Bits(2, 2);
+  Bits(static_cast<uint32_t>(litLenLengths.size() - 257), 5);
+  Bits(static_cast<uint32_t>(distLengths.size() - 1), 5);
+  // Code length code: lengths 0-15 in 4 bits each (a complete code in which
+  // the code of length n is n), no repeat codes; all 19 entries sent.
+  Bits(15, 4);
+  static const uint8_t kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+  for (uint8_t symbol : kOrder) Bits(symbol < 16 ? 4 : 0, 3);
+  for (uint8_t length : litLenLengths) Code(length, 4);
+  for (uint8_t length : distLengths) Code(length, 4);
+  dynamic_ = CanonicalCodes(litLenLengths);
+}
+
+void DeflateWriter::Symbol(unsigned symbol) { Code(dynamic_[symbol].first, dynamic_[symbol].second); }
 
 std::vector<uint8_t> DeflateWriter::Finish() {
   if (count_) Bits(0, 8 - count_);

@@ -182,13 +182,23 @@ class DeflateWriter {
   void Match(unsigned length, unsigned distance);
   void EndBlock();                                // end-of-block code of a fixed block
   void FixedBlockHeader(bool last);
+  // A stored block; `nlen` other than the complement of the length makes
+  // it invalid.
   void StoredBlock(const std::vector<uint8_t>& data, bool last);
+  void StoredBlock(const std::vector<uint8_t>& data, bool last, uint16_t nlen);
+  // A dynamic block's header for these code lengths (literal/length codes
+  // from 257 on, distance codes from 1 on), after which Symbol writes the
+  // block's literal/length symbols.
+  void DynamicBlockHeader(bool last, const std::vector<uint8_t>& litLenLengths,
+                          const std::vector<uint8_t>& distLengths);
+  void Symbol(unsigned symbol);
   void Bits(uint32_t value, unsigned count);      // raw bits, least significant first
   std::vector<uint8_t> Finish();                  // flushed to a byte
 
  private:
   void Code(uint32_t code, unsigned length);      // Huffman code, most significant bit first
   std::vector<uint8_t> out_;
+  std::vector<std::pair<uint32_t, unsigned>> dynamic_;  // code and length of each literal/length symbol
   uint32_t buffer_ = 0;
   unsigned count_ = 0;
 };

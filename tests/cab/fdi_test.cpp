@@ -452,6 +452,67 @@ TEST_F(FdiTest, MszipBlockProducingTooMuchOrTooLittleFails) {
   }
 }
 
+// Deflate blocks that look almost right, each beside the same block made
+// right, which must decode (so a refusal is the decoder's, not the
+// writer's).
+TEST_F(FdiTest, MszipRefusesAStoredLengthWithoutItsComplementAndACodeWithoutEndOfBlock) {
+  const std::vector<uint8_t> data = Text("abcd");
+  auto stored = [&](bool valid) {
+    DeflateWriter w;
+    w.StoredBlock(data, true, static_cast<uint16_t>(valid ? ~data.size() : ~data.size() ^ 0x0100));
+    return w;
+  };
+  auto dynamic = [&](bool withEndOfBlock) {
+    // Literals in 8 bits; with an end-of-block code, literal 255 and the
+    // end-of-block code take 9 bits, so the code stays complete either way.
+    std::vector<uint8_t> litLen(257, 8);
+    litLen[255] = withEndOfBlock ? 9 : 8;
+    litLen[256] = withEndOfBlock ? 9 : 0;
+    DeflateWriter w;
+    w.DynamicBlockHeader(true, litLen, {0});
+    for (uint8_t b : data) w.Symbol(b);
+    if (withEndOfBlock) w.Symbol(256);
+    return w;
+  };
+  struct Case {
+    const char* what;
+    DeflateWriter block;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"stored, NLEN the complement of LEN", stored(true), true},
+      {"stored, NLEN not the complement of LEN", stored(false), false},
+      {"dynamic, with an end-of-block code", dynamic(true), true},
+      {"dynamic, no end-of-block code", dynamic(false), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeIo::Get().Reset();
+    std::vector<uint8_t> payload = {'C', 'K'};
+    DeflateWriter block = c.block;
+    const std::vector<uint8_t> body = block.Finish();
+    payload.insert(payload.end(), body.begin(), body.end());
+    CabWriter w;
+    CabFolder folder;
+    folder.typeCompress = 1;
+    folder.blocks.push_back(CabBlock{payload, static_cast<uint16_t>(data.size())});
+    w.folders.push_back(folder);
+    CabFile f;
+    f.name = "x";
+    f.size = static_cast<uint32_t>(data.size());
+    w.files.push_back(f);
+    Add("x.cab", w);
+    const CopyRun run = RunCopy("x.cab", "d/");
+    if (c.valid) {
+      ASSERT_EQ(1, run.result) << run.erf.erfOper;
+      EXPECT_EQ(data, run.collector.files[0].data);
+    } else {
+      EXPECT_EQ(0, run.result);
+      EXPECT_EQ(FDIERROR_MDI_FAIL, run.erf.erfOper);
+    }
+  }
+}
+
 // ---------------------------------------------------------------- enumeration
 
 // Answers the last enumeration once with the whole list again.

@@ -108,6 +108,27 @@ TEST(Lzx, OddUncompressedBlocksEndingAtAndBeforeFrameEnds) {
   EXPECT_EQ(w.Plain(), run.collector.files[0].data);
 }
 
+// An uncompressed block's header is followed by 1 to 16 bits of padding
+// to the next 16-bit boundary: a whole word when the header ends on one.
+TEST(Lzx, UncompressedBlockHeaderEndingOnAWordBoundary) {
+  for (unsigned literals : {12u, 13u}) {
+    SCOPED_TRACE(literals);
+    LzxWriter w;
+    w.VerbatimBlock(literals);
+    for (unsigned i = 0; i < literals; ++i) w.Literal(static_cast<uint8_t>('a' + i));
+    // The header to come takes 27 bits: after 13 literals it ends exactly
+    // on a word boundary, after 12 nine bits short of one.
+    EXPECT_EQ(literals == 13, (w.PendingBits() + 27) % 16 == 0);
+    w.UncompressedBlock(RandomBytes(100, 10), 7, 8, 9);
+    w.VerbatimBlock(4);
+    w.RepeatMatch(2, 0);  // R0 from the uncompressed block's header
+    w.RepeatMatch(2, 1);
+    const CopyRun run = Decode(OneFileCabinet(w, "a"));
+    ASSERT_EQ(1, run.result) << run.erf.erfOper;
+    EXPECT_EQ(w.Plain(), run.collector.files[0].data);
+  }
+}
+
 TEST(Lzx, RepeatedOffsetsSwapAsTheFormatSays) {
   LzxWriter w;
   w.UncompressedBlock(RandomBytes(300, 5), 10, 20, 30);  // R0-R2 from the block header
@@ -177,10 +198,14 @@ std::vector<uint8_t> TranslateE8(std::vector<uint8_t> data, int32_t fileSize) {
 
 TEST(Lzx, E8CallsAreTranslatedBackInEveryFrameButItsLastTenBytes) {
   std::vector<uint8_t> code = RandomBytes(70000, 8);
+  // No other call byte may take the chosen ones for its operand.
+  for (uint8_t& b : code) b = b == 0xE8 ? 0 : b;
   // Calls with offsets inside and outside the translated range, at frame
   // ends and in the last ten bytes of a frame.
-  const size_t places[] = {0, 100, 32757, 32758, 32759, 32767, 40000, 65530, 69989, 69990};
-  const int32_t targets[] = {50, -5, 1000000, 12000000, -100, 3, 11999999, -40000, 7, 8};
+  // The range is -position <= target < file size: the call at 200 aims
+  // exactly at the start, the one at 300 one byte before it.
+  const size_t places[] = {0, 100, 200, 300, 32757, 32758, 32759, 32767, 40000, 65530, 69989, 69990};
+  const int32_t targets[] = {50, -5, -200, -301, 1000000, 12000000, -100, 3, 11999999, -40000, 7, 8};
   for (size_t k = 0; k < sizeof(places) / sizeof(places[0]); ++k) {
     code[places[k]] = 0xE8;
     for (int b = 0; b < 4 && places[k] + 1 + b < code.size(); ++b) {

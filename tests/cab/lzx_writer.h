@@ -26,6 +26,9 @@ class LzxWriter {
   void RepeatMatch(unsigned length, unsigned which);   // R0, R1 or R2
   void UncompressedBlock(const std::vector<uint8_t>& data, uint32_t r0 = 1, uint32_t r1 = 1, uint32_t r2 = 1);
 
+  // Bits written since the frame's last 16-bit boundary.
+  unsigned PendingBits() const { return bitCount_; }
+
   // The folder: frames with their uncompressed sizes; and what a decoder
   // must produce (before E8 translation).
   CabFolder Folder();
