@@ -50,3 +50,16 @@ function(patcher_cp949_test name)
   set_tests_properties(${name}_cp949 PROPERTIES FIXTURES_REQUIRED cp949_locale TIMEOUT 300
                        ENVIRONMENT "LC_ALL=ko_KR.UTF-8;LOCPATH=${locales}")
 endfunction()
+
+# The read-only cases (ReadOnly in their test names) of a native test
+# binary run once more as "nobody" when ctest runs as root; in the root run
+# they skip themselves (SKIP_READ_ONLY_CASE_AS_ROOT).
+function(patcher_unprivileged_test name)
+  if(WIN32)
+    return()
+  endif()
+  add_test(NAME ${name}_unprivileged
+           COMMAND ${PROJECT_SOURCE_DIR}/scripts/run-unprivileged.sh $<TARGET_FILE:${name}> --gtest_color=no
+                   --gtest_filter=*ReadOnly*)
+  set_tests_properties(${name}_unprivileged PROPERTIES TIMEOUT 300)
+endfunction()

@@ -10,4 +10,9 @@ bool IsWindowsSystem();
 // Windows in a few documented places).
 bool RunningUnderWine();
 
+// True for a POSIX process of the superuser, whom the system lets write,
+// replace and delete files that lack write permission; false on Windows,
+// where the read-only attribute binds administrators too.
+bool RunningAsRoot();
+
 }  // namespace plat

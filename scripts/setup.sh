@@ -16,7 +16,7 @@ packages=(
   cabextract gcab nginx-light curl debootstrap
   # ko_KR for the win64 runs of the Korean-name cases (localedef).
   locales
-  python3 procps coreutils findutils diffutils sed gawk grep
+  python3 procps coreutils findutils diffutils sed gawk grep util-linux
 )
 
 missing=()
@@ -39,6 +39,6 @@ fi
 for tool in i686-w64-mingw32-g++-posix x86_64-w64-mingw32-g++-posix \
   i686-w64-mingw32-windres x86_64-w64-mingw32-windres \
   wine wineboot wineserver Xvfb xauth xwininfo xwd convert xdotool \
-  cmake ninja g++ clang cabextract gcab nginx curl python3 pkill timeout sha256sum cmp diff awk localedef; do
+  cmake ninja g++ clang cabextract gcab nginx curl python3 pkill timeout sha256sum cmp diff awk localedef setpriv; do
   command -v "$tool" >/dev/null || { echo "setup: $tool is missing after install" >&2; exit 1; }
 done

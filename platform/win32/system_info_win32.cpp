@@ -11,4 +11,6 @@ bool RunningUnderWine() {
   return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+bool RunningAsRoot() { return false; }
+
 }  // namespace plat

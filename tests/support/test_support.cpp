@@ -109,6 +109,8 @@ bool PathExists(const std::string& path) {
 
 bool RunningUnderWine() { return plat::RunningUnderWine(); }
 
+bool ReadOnlyIsIgnored() { return plat::RunningAsRoot(); }
+
 ScopedCurrentDir::ScopedCurrentDir(const std::string& folder) {
   saved_ = fs::current_path().string();
   fs::current_path(folder);
