@@ -10,8 +10,15 @@ function(patcher_target_options target)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
   if(PATCHER_SANITIZE)
-    target_compile_options(${target} PRIVATE -fsanitize=${PATCHER_SANITIZE} -fno-omit-frame-pointer)
+    # A finding ends the process, so the test that met it fails.
+    target_compile_options(${target} PRIVATE -fsanitize=${PATCHER_SANITIZE} -fno-sanitize-recover=all
+                           -fno-omit-frame-pointer)
     target_link_options(${target} PRIVATE -fsanitize=${PATCHER_SANITIZE})
+  endif()
+  if(PATCHER_FUZZ)
+    # Coverage for the fuzzer in all our code, so it learns the engine's
+    # parsers as well as the decoders.
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
   endif()
   if(WIN32)
     # A self-contained executable: no libgcc/libstdc++/winpthread DLLs beside it.

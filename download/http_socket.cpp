@@ -111,6 +111,11 @@ bool SendHttpGet(CHttpSocket& socket, const std::string& url, const std::string*
 }
 
 bool ReadHttpResponseHead(CHttpSocket& socket, int32_t* contentLength, int32_t* resumeOffset) {
+  return ParseHttpResponseHead([&socket](void* buffer, int32_t length) { return socket.Receive(buffer, length); },
+                               contentLength, resumeOffset);
+}
+
+bool ParseHttpResponseHead(const HeadReceive& receive, int32_t* contentLength, int32_t* resumeOffset) {
   if (contentLength != nullptr) *contentLength = -1;
   bool accepted = false;
   bool partial = false;
@@ -122,7 +127,7 @@ bool ReadHttpResponseHead(CHttpSocket& socket, int32_t* contentLength, int32_t* 
 
   // The status line, CR included.
   for (;;) {
-    got = socket.Receive(&byte, 1);
+    got = receive(&byte, 1);
     if (got < 0) return false;
     if (got == 0) break;
     if (byte == '\n') break;
@@ -154,7 +159,7 @@ bool ReadHttpResponseHead(CHttpSocket& socket, int32_t* contentLength, int32_t* 
     bool overlong = false;
     bool afterHeaderLine = false;
     for (;;) {
-      got = socket.Receive(&byte, 1);
+      got = receive(&byte, 1);
       if (got <= 0) break;
       if (byte == '\r') continue;
       if (byte != '\n') {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "download/fetch_result.h"
@@ -64,6 +65,10 @@ bool SendHttpGet(CHttpSocket& socket, const std::string& url, const std::string*
 // Header names are matched with their letter case. A header line longer
 // than the line buffer is skipped whole.
 bool ReadHttpResponseHead(CHttpSocket& socket, int32_t* contentLength, int32_t* resumeOffset);
+// The same over any source of bytes that answers like CHttpSocket::Receive
+// (a buffer, for the fuzz target).
+using HeadReceive = std::function<int32_t(void* buffer, int32_t length)>;
+bool ParseHttpResponseHead(const HeadReceive& receive, int32_t* contentLength, int32_t* resumeOffset);
 
 // Fetches `url` into `localPath`; with `resume` set, a partial file already
 // there is continued from its last byte. Returns a fetch result code. An

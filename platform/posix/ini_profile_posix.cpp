@@ -54,7 +54,10 @@ std::vector<IniSection> Parse(const std::string& content) {
   while (pos < content.size()) {
     size_t end = content.find('\n', pos);
     if (end == std::string::npos) end = content.size();
-    std::string line = Trim(content.substr(pos, end - pos));
+    std::string line = content.substr(pos, end - pos);
+    // A profile is text: a NUL byte ends its line. A name or value holding
+    // one would reach the caller longer than the C string it gets.
+    line = Trim(line.substr(0, line.find('\0')));
     pos = end + 1;
     if (line.empty()) continue;
     if (line[0] == '[') {

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "apply/delta/delta_decoder.h"
+#include "platform/system_info.h"
 #include "streams/virtual_memory_file_stream.h"
+#include "tests/fuzz/fuzz_target.h"
 
 namespace {
 
@@ -107,7 +109,7 @@ vestrel::CVirtualMemoryFileStream& Output() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+PATCHER_FUZZ_TARGET(delta) {
   if (size < 2) return 0;
   size_t origSize = (data[0] | (static_cast<size_t>(data[1]) << 8)) % 4097;
   if (origSize > size - 2) origSize = size - 2;
@@ -118,19 +120,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const Model expected = RunModel(orig, origSize, delta, deltaSize, false);
   vestrel::CVirtualMemoryFileStream& output = Output();
-  output.SetFileName("/dev/null");
+  output.SetFileName(plat::IsWindowsSystem() ? "NUL" : "/dev/null");
   uint64_t written = 0;
   const uint32_t result = decoder.DecodeMemory(orig, static_cast<uint32_t>(origSize), delta,
                                                static_cast<uint32_t>(deltaSize), output, &written);
-  if (result != expected.result) abort();
+  FUZZ_CHECK(result == expected.result);
   if (result == kDeltaOk) {
-    if (written != expected.output.size()) abort();
+    FUZZ_CHECK(written == expected.output.size());
     // Unless it had to flush earlier, the whole output is still in the block.
-    if (written <= kOutputBuffer && written > 0 && memcmp(output.GetMemory(), expected.output.data(), written) != 0) {
-      abort();
-    }
-  } else if (written != 0) {
-    abort();  // a refused delta writes nothing
+    FUZZ_CHECK(written > kOutputBuffer || written == 0 ||
+               memcmp(output.GetMemory(), expected.output.data(), written) == 0);
+  } else {
+    FUZZ_CHECK(written == 0);  // a refused delta writes nothing
   }
 
   const Model inPlace = RunModel(orig, origSize, delta, deltaSize, true);
@@ -138,13 +139,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t described = 0;
   const uint32_t inPlaceResult = decoder.DecodeInPlace(target.data(), static_cast<uint32_t>(origSize), delta,
                                                        static_cast<uint32_t>(deltaSize), &described);
-  if (inPlaceResult != inPlace.result || target != inPlace.output) abort();
-  if (inPlaceResult == kDeltaOk && described != inPlace.described) abort();
+  FUZZ_CHECK(inPlaceResult == inPlace.result && target == inPlace.output);
+  FUZZ_CHECK(inPlaceResult != kDeltaOk || described == inPlace.described);
 
   // CanPatchInPlace looks at the shape only: it must accept whatever the
   // in-place decoder can apply to some file.
   const int can = decoder.CanPatchInPlace(delta, static_cast<uint32_t>(deltaSize));
-  if (inPlaceResult == kDeltaOk && can != 1) abort();
-  if (can == 1 && inPlaceResult == kDeltaMalformed) abort();
+  FUZZ_CHECK(inPlaceResult != kDeltaOk || can == 1);
+  FUZZ_CHECK(can != 1 || inPlaceResult != kDeltaMalformed);
   return 0;
 }

@@ -11,9 +11,11 @@
 
 #include "apply/delta/delta_decoder.h"
 #include "publish/delta_encoder.h"
+#include "platform/system_info.h"
 #include "streams/virtual_memory_file_stream.h"
+#include "tests/fuzz/fuzz_target.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+PATCHER_FUZZ_TARGET(encoder) {
   if (size < 3) return 0;
   DeltaEncodeOptions options;
   options.inPlace = static_cast<DeltaInPlace>(data[0] % 3);
@@ -26,30 +28,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> delta;
   const DeltaEncodeResult result = CDeltaEncoder(options).EncodeBytes(orig, next, &delta);
   if (options.inPlace == DeltaInPlace::kRequire && orig.size() != next.size()) {
-    if (result.status != DeltaEncodeStatus::kNotSameSize || !delta.empty()) abort();
+    FUZZ_CHECK(result.status == DeltaEncodeStatus::kNotSameSize && delta.empty());
     return 0;
   }
-  if (result.status != DeltaEncodeStatus::kOk || result.deltaSize != delta.size()) abort();
+  FUZZ_CHECK(result.status == DeltaEncodeStatus::kOk && result.deltaSize == delta.size());
   const CDeltaDecoder decoder;
-  if (result.inPlace != (decoder.CanPatchInPlace(delta.data(), static_cast<uint32_t>(delta.size())) == 1)) abort();
+  FUZZ_CHECK(result.inPlace == (decoder.CanPatchInPlace(delta.data(), static_cast<uint32_t>(delta.size())) == 1));
 
   // The inputs stay far below the buffer, so the output is all in it.
   static vestrel::CVirtualMemoryFileStream output;
   if (output.GetMemory() == nullptr) output.SetBufferSize(1u << 20);
-  output.SetFileName("/dev/null");
+  output.SetFileName(plat::IsWindowsSystem() ? "NUL" : "/dev/null");
   uint64_t written = 0;
-  if (decoder.DecodeMemory(orig.data(), static_cast<uint32_t>(orig.size()), delta.data(),
-                           static_cast<uint32_t>(delta.size()), output, &written) != kDeltaOk ||
-      written != next.size() || (written > 0 && memcmp(output.GetMemory(), next.data(), written) != 0)) {
-    abort();
-  }
+  FUZZ_CHECK(decoder.DecodeMemory(orig.data(), static_cast<uint32_t>(orig.size()), delta.data(),
+                                  static_cast<uint32_t>(delta.size()), output, &written) == kDeltaOk &&
+             written == next.size() && (written == 0 || memcmp(output.GetMemory(), next.data(), written) == 0));
   if (result.inPlace && orig.size() == next.size()) {
     std::vector<uint8_t> target = orig;
-    if (decoder.DecodeInPlace(target.data(), static_cast<uint32_t>(target.size()), delta.data(),
-                              static_cast<uint32_t>(delta.size())) != kDeltaOk ||
-        target != next) {
-      abort();
-    }
+    FUZZ_CHECK(decoder.DecodeInPlace(target.data(), static_cast<uint32_t>(target.size()), delta.data(),
+                                     static_cast<uint32_t>(delta.size())) == kDeltaOk &&
+               target == next);
   }
   return 0;
 }
