@@ -79,9 +79,10 @@ uint32_t CPatchMain::StartEngine(uint32_t firstEventType, uint32_t firstSection)
     std::lock_guard<std::mutex> lock(m_statusLock);
     m_publishedStatus = m_liveStatus;
   }
+  // Set before the thread exists: its first step may already end and read it.
+  m_stepStartTick = plat::TickCount();
   if (!StartThread(nullptr, 0)) return 0;
   PostEngineEvent(firstEventType, firstSection, 0);
-  m_stepStartTick = plat::TickCount();
   return 1;
 }
 

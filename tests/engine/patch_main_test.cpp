@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "engine/patch_entry.h"
@@ -239,19 +240,20 @@ TEST_F(EngineTest, ValidVersionsLieBetweenLocalMinimalAndLatest) {
   EXPECT_FALSE(engine().IsValidVersion(10));
 }
 
+// Destroyed on a worker's thread while the test looks on.
 class CountedTask : public CTask {
  public:
-  explicit CountedTask(int& destroyed) : destroyed_(destroyed) {}
+  explicit CountedTask(std::atomic<int>& destroyed) : destroyed_(destroyed) {}
   ~CountedTask() override { ++destroyed_; }
   int32_t Process() override { return 0; }
 
  private:
-  int& destroyed_;
+  std::atomic<int>& destroyed_;
 };
 
 TEST_F(EngineTest, PostTaskRules) {
   LogCapture log;
-  int destroyed = 0;
+  std::atomic<int> destroyed{0};
   EXPECT_FALSE(engine().PostTask(nullptr));
   EXPECT_TRUE(log.Contains("[8]14:03:27 NULL Task\r\n"));
   EXPECT_FALSE(engine().PostTask(std::make_unique<CountedTask>(destroyed)));
@@ -279,7 +281,7 @@ TEST_F(EngineTest, PostTaskRules) {
 
 TEST_F(EngineTest, CreatedTaskWorkerRunsPostedTasks) {
   ASSERT_TRUE(engine().CreateTaskWorker());
-  int destroyed = 0;
+  std::atomic<int> destroyed{0};
   ASSERT_TRUE(engine().PostTask(std::make_unique<CountedTask>(destroyed)));
   for (int i = 0; i < 3000 && destroyed == 0; ++i) plat::SleepMs(1);
   EXPECT_EQ(1, destroyed);
