@@ -10,12 +10,12 @@
 #
 # Targets: cab delta patch_list ini manifest http_head url (the parsers of
 # outside input) and encoder (the publisher's delta encoder). The build is
-# $PATCHER_BUILD_DIR/sanitize, the same folder as the sanitizer suite of
-# test.sh, so CI builds it once. Each target starts from its committed
-# seeds (tests/fuzz/seeds/<target>) and, where the shared test data has
-# inputs of its kind, from those (read in place, or prefixed with the
-# target's leading control byte); what the runs find is kept in
-# $build/fuzz/corpus/<target> for the next run. A crash or a sanitizer
+# $PATCHER_BUILD_DIR/sanitize (scripts/sanitize-build.sh address), the same
+# as the sanitizer suite of test.sh, so CI builds it once. Each target
+# starts from its committed seeds (tests/fuzz/seeds/<target>) and, where
+# the shared test data has inputs of its kind, from those (read in place,
+# or prefixed with the target's leading control byte); what the runs find
+# is kept in $build/fuzz/corpus/<target> for the next run. A crash or a sanitizer
 # finding stops that target with the input in $build/fuzz/artifacts/<target>/
 # and makes the script fail; mend the defect, then keep the input as
 # tests/fuzz/regressions/<target>/<defect>.bin, which fuzz_replay_tests
@@ -35,11 +35,7 @@ fi
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O1 -gline-tables-only" \
-  "-DCMAKE_C_FLAGS_RELEASE=-O1 -gline-tables-only" -DPATCHER_FUZZ=ON -DPATCHER_WERROR=ON \
-  -DPATCHER_TESTDATA_DIR="$shared" >/dev/null
-cmake --build "$build" -j "${PATCHER_JOBS:-$(nproc)}" --target "${targets[@]/%/_fuzz}"
+PATCHER_TESTDATA_DIR=$shared scripts/sanitize-build.sh address "${targets[@]/%/_fuzz}"
 
 # Seeds derived from the shared test data, rebuilt every run.
 derived=$build/fuzz/shared-seeds

@@ -56,6 +56,20 @@ ctest --test-dir "$build/win64" -j "$jobs" --output-on-failure | tee "$logs/win6
 step "screenshots of the window (under $build/screenshots)"
 PATCHER_BUILD_DIR="$build" bash scripts/screenshot.sh || status=1
 
+# The sanitizer builds run with clang in folders of their own; a finding
+# ends the test that met it (-fno-sanitize-recover).
+step "native suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+scripts/sanitize-build.sh address
+ctest --test-dir "$build/sanitize" -j "$jobs" --output-on-failure | tee "$logs/sanitize.txt" || status=1
+
+step "short fuzz runs"
+scripts/fuzz.sh || status=1
+
+step "threaded suites under ThreadSanitizer"
+scripts/sanitize-build.sh thread workers_tests download_tests engine_tests e2e_tests
+ctest --test-dir "$build/tsan" -j "$jobs" --output-on-failure -R '^(workers|download|engine|e2e)_tests$' \
+  | tee "$logs/tsan.txt" || status=1
+
 step "benchmarks"
 for bench in "$build"/native/tests/bench/*_bench; do
   [ -x "$bench" ] || continue
@@ -63,10 +77,10 @@ for bench in "$build"/native/tests/bench/*_bench; do
 done
 
 step "summary"
-# ctest's own closing lines, added up over both runs.
+# ctest's own closing lines, added up over the runs.
 passed=0
 failed=0
-for run in native win64; do
+for run in native win64 sanitize tsan; do
   line=$(grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$logs/$run.txt" | tail -n 1 || true)
   if [ -z "$line" ]; then
     echo "$run: no ctest summary"
