@@ -376,6 +376,28 @@ TEST_F(FdiTest, FilesAcrossSeveralFoldersAndOutOfOrderOffsets) {
 
 // ---------------------------------------------------------------- MSZIP
 
+// An MSZIP data block: the signature and the writer's deflate stream.
+std::vector<uint8_t> MszipBlock(DeflateWriter& writer) {
+  std::vector<uint8_t> block = {'C', 'K'};
+  const std::vector<uint8_t> body = writer.Finish();
+  block.insert(block.end(), body.begin(), body.end());
+  return block;
+}
+
+// A cabinet of one MSZIP folder of these blocks and one file "x" of `size`.
+CabWriter MszipCabinet(std::vector<CabBlock> blocks, uint32_t size) {
+  CabWriter w;
+  CabFolder folder;
+  folder.typeCompress = 1;
+  folder.blocks = std::move(blocks);
+  w.folders.push_back(folder);
+  CabFile f;
+  f.name = "x";
+  f.size = size;
+  w.files.push_back(f);
+  return w;
+}
+
 TEST_F(FdiTest, MszipHistoryCarriesAcrossBlocks) {
   // Block 1: 100 literals. Block 2: a match 100 back, into block 1, then a
   // stored deflate block.
@@ -386,9 +408,7 @@ TEST_F(FdiTest, MszipHistoryCarriesAcrossBlocks) {
   w2.Literal('!');
   w2.EndBlock();
   w2.StoredBlock(Text("stored"), true);
-  std::vector<uint8_t> block2 = {'C', 'K'};
-  const std::vector<uint8_t> body = w2.Finish();
-  block2.insert(block2.end(), body.begin(), body.end());
+  const std::vector<uint8_t> block2 = MszipBlock(w2);
 
   std::vector<uint8_t> expected = first;
   expected.insert(expected.end(), first.begin(), first.begin() + 50);
@@ -396,17 +416,8 @@ TEST_F(FdiTest, MszipHistoryCarriesAcrossBlocks) {
   const std::vector<uint8_t> stored = Text("stored");
   expected.insert(expected.end(), stored.begin(), stored.end());
 
-  CabWriter w;
-  CabFolder folder;
-  folder.typeCompress = 1;
-  folder.blocks.push_back(CabBlock{MszipLiteralBlock(first), 100});
-  folder.blocks.push_back(CabBlock{block2, 57});
-  w.folders.push_back(folder);
-  CabFile f;
-  f.name = "h";
-  f.size = static_cast<uint32_t>(expected.size());
-  w.files.push_back(f);
-  Add("h.cab", w);
+  Add("h.cab", MszipCabinet({CabBlock{MszipLiteralBlock(first), 100}, CabBlock{block2, 57}},
+                            static_cast<uint32_t>(expected.size())));
   const CopyRun run = RunCopy("h.cab", "d/");
   ASSERT_EQ(1, run.result) << run.erf.erfOper;
   EXPECT_EQ(expected, run.collector.files[0].data);
@@ -418,19 +429,7 @@ TEST_F(FdiTest, MszipMatchBeforeTheFolderStartFails) {
   w1.Literal('a');
   w1.Match(3, 2);  // only one byte exists
   w1.EndBlock();
-  std::vector<uint8_t> block = {'C', 'K'};
-  const std::vector<uint8_t> body = w1.Finish();
-  block.insert(block.end(), body.begin(), body.end());
-  CabWriter w;
-  CabFolder folder;
-  folder.typeCompress = 1;
-  folder.blocks.push_back(CabBlock{block, 4});
-  w.folders.push_back(folder);
-  CabFile f;
-  f.name = "x";
-  f.size = 4;
-  w.files.push_back(f);
-  Add("x.cab", w);
+  Add("x.cab", MszipCabinet({CabBlock{MszipBlock(w1), 4}}, 4));
   EXPECT_EQ(FDIERROR_MDI_FAIL, RunCopy("x.cab", "d/").erf.erfOper);
 }
 
@@ -438,16 +437,7 @@ TEST_F(FdiTest, MszipBlockProducingTooMuchOrTooLittleFails) {
   for (uint16_t declared : {uint16_t{9}, uint16_t{11}}) {
     SCOPED_TRACE(declared);
     FakeIo::Get().Reset();
-    CabWriter w;
-    CabFolder folder;
-    folder.typeCompress = 1;
-    folder.blocks.push_back(CabBlock{MszipLiteralBlock(RandomBytes(10, 1)), declared});
-    w.folders.push_back(folder);
-    CabFile f;
-    f.name = "x";
-    f.size = declared;
-    w.files.push_back(f);
-    Add("x.cab", w);
+    Add("x.cab", MszipCabinet({CabBlock{MszipLiteralBlock(RandomBytes(10, 1)), declared}}, declared));
     EXPECT_EQ(FDIERROR_MDI_FAIL, RunCopy("x.cab", "d/").erf.erfOper);
   }
 }
@@ -488,20 +478,9 @@ TEST_F(FdiTest, MszipRefusesAStoredLengthWithoutItsComplementAndACodeWithoutEndO
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FakeIo::Get().Reset();
-    std::vector<uint8_t> payload = {'C', 'K'};
     DeflateWriter block = c.block;
-    const std::vector<uint8_t> body = block.Finish();
-    payload.insert(payload.end(), body.begin(), body.end());
-    CabWriter w;
-    CabFolder folder;
-    folder.typeCompress = 1;
-    folder.blocks.push_back(CabBlock{payload, static_cast<uint16_t>(data.size())});
-    w.folders.push_back(folder);
-    CabFile f;
-    f.name = "x";
-    f.size = static_cast<uint32_t>(data.size());
-    w.files.push_back(f);
-    Add("x.cab", w);
+    Add("x.cab", MszipCabinet({CabBlock{MszipBlock(block), static_cast<uint16_t>(data.size())}},
+                              static_cast<uint32_t>(data.size())));
     const CopyRun run = RunCopy("x.cab", "d/");
     if (c.valid) {
       ASSERT_EQ(1, run.result) << run.erf.erfOper;
