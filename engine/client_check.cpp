@@ -3,15 +3,14 @@
 #include "engine/client_check.h"
 
 #include <cstdio>
-#include <random>
 
 #include "download/crc32.h"
 #include "download/fetch.h"
+#include "engine/folders.h"
 #include "engine/ini_manager.h"
 #include "engine/patch_file.h"
 #include "engine/patch_log.h"
 #include "engine/patch_main.h"
-#include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/process_paths.h"
 
@@ -30,23 +29,6 @@ std::string ComparablePath(const std::string& path) {
   return LowerFileName(out);
 }
 
-// A new, empty file in the temporary folder, "delete-XXXXXXXX.ini", that
-// no other run holds: clients patched side by side on one machine fetch
-// their deletion lists at the same time, and one must neither apply nor
-// remove another's. Empty when none could be made.
-std::string CreateOwnDeleteList() {
-  std::random_device random;
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    char name[32];
-    snprintf(name, sizeof name, "delete-%08x.ini", static_cast<unsigned>(random() ^ plat::TickCount()));
-    const std::string path = plat::TempFolder() + name;
-    plat::File file;
-    if (file.Open(path, plat::File::kWrite, plat::File::kShareNone, plat::File::kCreateNew)) return path;
-    if (plat::LastError() != plat::kErrorFileExists && plat::LastError() != plat::kErrorAlreadyExists) break;
-  }
-  LogWrite(kLogError, "Failed to create a temporary file for delete.ini in %s", plat::TempFolder().c_str());
-  return std::string();
-}
 
 }  // namespace
 
@@ -142,8 +124,14 @@ uint32_t CPatchMain::CheckSumCheck() {
 }
 
 bool CPatchMain::ProcessDeleteList() {
-  const std::string listPath = CreateOwnDeleteList();
-  if (listPath.empty()) return false;
+  // Fetched into this client's own download folder, not the shared
+  // temporary folder: clients patched side by side on one machine must
+  // neither apply nor remove another's list, and what a run that dies
+  // leaves behind is replaced by that client's next run.
+  const std::string listPath = m_downloadFolder + "delete.ini";
+  RecCreateDirectory(m_downloadFolder);
+  plat::SetAttributes(listPath, plat::kAttrNormal);
+  plat::RemoveFile(listPath);
   const uint32_t fetched = GetFileFromServers(m_downloadUrls, "delete.ini", listPath, 0, TransferProgress());
   if (fetched != kFetchOk) LogWrite(kLogDetail, "Failed to download file : delete.ini");
   // Only a server that answers "not found" says there is no list (a

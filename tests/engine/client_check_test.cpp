@@ -195,14 +195,15 @@ TEST_F(ClientCheckTest, TheDeletionListDeletesOnlySafeListedFiles) {
 }
 
 // Clients patched side by side on one machine fetch their deletion lists
-// at the same time: another run's "delete.ini" in the temporary folder is
-// neither applied nor removed, and nothing of ours is left there.
-TEST_F(ClientCheckTest, EachRunFetchesTheDeletionListUnderItsOwnName) {
-  static TempDir temp;  // this binary's temporary folder from now on
-  ASSERT_TRUE(plat::SetEnvironmentValue("TMPDIR", temp.Path()) && plat::SetEnvironmentValue("TMP", temp.Path()));
-  ASSERT_EQ(temp.Path(), plat::TempFolder());
+// at the same time: a list in the shared temporary folder (as every run
+// once fetched it there) is neither applied nor removed, and what a run
+// that died left in this client's download folder is replaced.
+TEST_F(ClientCheckTest, EachClientFetchesTheDeletionListIntoItsOwnFolder) {
   const std::string others = "[DELETE]\r\nFile1=keep.txt\r\n";
-  ASSERT_TRUE(WriteFileText(temp / "delete.ini", others));
+  const std::string shared = plat::TempFolder() + "delete.ini";
+  ASSERT_TRUE(WriteFileText(shared, others));
+  ASSERT_TRUE(plat::CreateFolder(client_ + "backup"));
+  ASSERT_TRUE(WriteFileText(client_ + "backup/delete.ini", "[DELETE]\r\nFile1=stale.txt\r\n"));
   testsupport::HttpTestServer server;
   ASSERT_TRUE(server.Started());
   testsupport::HttpRoute route;
@@ -211,13 +212,14 @@ TEST_F(ClientCheckTest, EachRunFetchesTheDeletionListUnderItsOwnName) {
   engine().SetDownloadUrlsForTesting({server.Url("/s")});
   Write("gone.txt", "obsolete");
   Write("keep.txt", "another client's list names me");
-  engine().ProcessDeleteList();
+  Write("stale.txt", "only a dead run's list names me");
+  EXPECT_TRUE(engine().ProcessDeleteList());
   EXPECT_FALSE(PathExists(client_ + "gone.txt"));
   EXPECT_TRUE(PathExists(client_ + "keep.txt"));
-  EXPECT_EQ(others, testsupport::ReadFileText(temp / "delete.ini"));
-  std::vector<plat::FindEntry> left;
-  ASSERT_TRUE(plat::FindEntries(temp / "*.ini", &left));
-  EXPECT_EQ(1u, left.size());
+  EXPECT_TRUE(PathExists(client_ + "stale.txt"));
+  EXPECT_EQ(others, testsupport::ReadFileText(shared));
+  EXPECT_FALSE(PathExists(client_ + "backup/delete.ini"));
+  plat::RemoveFile(shared);
 }
 
 TEST_F(ClientCheckTest, TheDeletionListNeverReachesOutsideTheClient) {
