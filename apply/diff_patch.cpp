@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "apply/delta/delta_decoder.h"
@@ -214,35 +215,52 @@ uint32_t CTaskPatch::ApplyDelta(const DiffFile& file, DiffTimes& times) {
     }
   }
 
+  uint32_t originalSize = 0;  // for the report: the original this file was rebuilt from
   if (!patchedInPlace) {
-    bool originalLoaded = false;
-    try {
-      m_OrgStream.LoadFromFile(file.clientPath);
-      originalLoaded = true;
-    } catch (vestrel::_CPB_ERROR error) {
-      if (error == vestrel::CPB_ERROR_FILE_NOT_FOUND) {
-        LogWrite(kLogError, "Error! e = %d = FILE NOT FOUND, %s", static_cast<int>(error), info.name.c_str());
-        return 11;
-      }
-      if (error != vestrel::CPB_ERROR_NOT_ENOUGH_MEMORY) {
-        LogWrite(kLogError, "Error!_2 e = %d = FILE NOT FOUND, %s, LastError %d", static_cast<int>(error),
-                 info.name.c_str(), AsInt(plat::LastError()));
-        return 11;
-      }
-      LogWrite(kLogError, "Error! e = %d = NOT ENOUGH MEMORY, %s, LastError %d", static_cast<int>(error),
-               info.name.c_str(), AsInt(plat::LastError()));
+    // Mapped, the original needs no read into the stream's block and no
+    // copy: the decoder writes its equal runs to the file straight from the
+    // mapping. The mapping is gone before the output moves over the client
+    // file, which Windows would refuse while it is mapped. An empty file
+    // cannot be mapped, and a failed mapping loses nothing: both load.
+    std::optional<vestrel::TFileMapStream> mapped;
+    if (deltaLoaded && StreamsHaveMemory()) {
+      mapped.emplace(file.clientPath, plat::MapAccess::kRead);
+      if (!mapped->IsOpen()) mapped.reset();
     }
+    bool originalLoaded = mapped.has_value();
+    if (!mapped) {
+      try {
+        m_OrgStream.LoadFromFile(file.clientPath);
+        originalLoaded = true;
+      } catch (vestrel::_CPB_ERROR error) {
+        if (error == vestrel::CPB_ERROR_FILE_NOT_FOUND) {
+          LogWrite(kLogError, "Error! e = %d = FILE NOT FOUND, %s", static_cast<int>(error), info.name.c_str());
+          return 11;
+        }
+        if (error != vestrel::CPB_ERROR_NOT_ENOUGH_MEMORY) {
+          LogWrite(kLogError, "Error!_2 e = %d = FILE NOT FOUND, %s, LastError %d", static_cast<int>(error),
+                   info.name.c_str(), AsInt(plat::LastError()));
+          return 11;
+        }
+        LogWrite(kLogError, "Error! e = %d = NOT ENOUGH MEMORY, %s, LastError %d", static_cast<int>(error),
+                 info.name.c_str(), AsInt(plat::LastError()));
+      }
+    }
+    originalSize = mapped ? mapped->GetSize() : m_OrgStream.GetDataSize();
     // A load that failed for memory can leave a block behind with no data
     // in it; decoding from that would write a wrong file.
-    const bool inMemory = deltaLoaded && originalLoaded && m_PchStream.GetMemory() != nullptr &&
-                          m_OrgStream.GetMemory() != nullptr && m_OutStream.GetMemory() != nullptr;
+    const bool inMemory = deltaLoaded && originalLoaded && StreamsHaveMemory();
     if (inMemory) {
       LogWrite(kLogTrace, kMemoryPatchText, client, AsInt(before), AsInt(info.NewFileSize));
       // Written apart and moved in only when whole: a write that fails half
       // way (a full disk) must not cost the client file, whose only other
       // copy is in memory.
       m_OutStream.SetFileName(file.tempPath);
-      uint32_t result = decoder.DecodeMemory(m_OrgStream, m_PchStream, m_OutStream, nullptr);
+      uint32_t result =
+          mapped ? decoder.DecodeMemory(mapped->GetMemory(), originalSize, m_PchStream.GetMemory(),
+                                        m_PchStream.GetDataSize(), m_OutStream, nullptr)
+                 : decoder.DecodeMemory(m_OrgStream, m_PchStream, m_OutStream, nullptr);
+      mapped.reset();
       if (result == kDeltaOk) result = MoveOutputIntoPlace(file);
       if (result != kDeltaOk) {
         plat::RemoveFile(file.tempPath);
@@ -277,9 +295,14 @@ uint32_t CTaskPatch::ApplyDelta(const DiffFile& file, DiffTimes& times) {
            "E[Thread:%d] (%03d/%03d) Diff. %-5dms %7dms. %s (%d)\tChecksumTime = %dms\tIOTime       = %dms\t"
            "PatchTime    = %dms\tMoveTime     = %dms\tOrgFileSize  = %u\tNewFileSize  = %u\t",
            0, AsInt(file.index), AsInt(file.count), AsInt(Since(file.start)), AsInt(Since(times.runStart)), client,
-           AsInt(m_OrgStream.GetDataSize()), 0, AsInt(times.lastIO), 0, AsInt(times.lastMove),
+           AsInt(originalSize), 0, AsInt(times.lastIO), 0, AsInt(times.lastMove),
            AsU32(info.OrgFileSize), AsU32(info.NewFileSize));
   return 0;
+}
+
+bool CTaskPatch::StreamsHaveMemory() const {
+  return m_PchStream.GetMemory() != nullptr && m_OrgStream.GetMemory() != nullptr &&
+         m_OutStream.GetMemory() != nullptr;
 }
 
 uint32_t CTaskPatch::DecodeThroughFiles(const DiffFile& file, bool* opened) {

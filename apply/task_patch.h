@@ -50,6 +50,8 @@ class CTaskPatch : public CTask {
 
   void AllocateStreams();
   uint32_t ApplyDelta(const DiffFile& file, DiffTimes& times);
+  // The three streams all got their blocks: a memory decode can run.
+  bool StreamsHaveMemory() const;
   uint32_t DecodeThroughFiles(const DiffFile& file, bool* opened);
   // Moves a decoder's finished output over the client file, retrying while
   // another program holds it: 0, or 12 (logged).

@@ -12,7 +12,9 @@
 // not shared between threads by the callers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace plat {
 
@@ -63,6 +65,17 @@ int CrtClose(intptr_t fd);
 int32_t CrtSeek(intptr_t fd, int32_t offset, int origin);
 // errno of the calling thread after a failed call above.
 int CrtErrno();
+
+// One piece of a gathered write.
+struct WritePiece {
+  const void* data;
+  size_t size;
+};
+// Writes the pieces to a stdio file in their order, as one fwrite of each
+// would, but with as few system calls as the system allows (writev on
+// POSIX). Bytes the stream still buffers go first. False when not every
+// byte was written.
+bool WriteGathered(FILE* file, const WritePiece* pieces, size_t count);
 
 // malloc/free with the decoder's allocation size type.
 void* CrtAlloc(uint32_t size);

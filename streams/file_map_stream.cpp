@@ -9,8 +9,8 @@ TStream::~TStream() = default;
 
 TCustomMemoryStream::~TCustomMemoryStream() = default;
 
-TFileMapStream::TFileMapStream(const std::string& path) {
-  m_hFile = plat::MapFileOpen(path);
+TFileMapStream::TFileMapStream(const std::string& path, plat::MapAccess access) {
+  m_hFile = plat::MapFileOpen(path, access);
   if (m_hFile == plat::kNoMapHandle) return;
   uint64_t size = 0;
   // Sizes are 32-bit here; mapping only the low part of a larger file would
@@ -20,12 +20,12 @@ TFileMapStream::TFileMapStream(const std::string& path) {
     return;
   }
   m_FileSize = static_cast<uint32_t>(size);
-  m_hMapping = plat::MapFileCreateMapping(m_hFile, m_FileSize);
+  m_hMapping = plat::MapFileCreateMapping(m_hFile, m_FileSize, access);
   if (m_hMapping == plat::kNoMapHandle) {
     Release();
     return;
   }
-  m_View = plat::MapFileView(m_hMapping, m_FileSize);
+  m_View = plat::MapFileView(m_hMapping, m_FileSize, access);
   if (m_View == nullptr) {
     Release();
     return;

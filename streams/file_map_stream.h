@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_map.h"
+
 namespace vestrel {
 
 class TStream {
@@ -41,7 +43,9 @@ class TFileMapStream : public TCustomMemoryStream {
   // Opens and maps the whole file (engine path). An empty file, a file of
   // 4 GiB or more, a missing, read-only or already opened file gives a
   // stream that is not open.
-  explicit TFileMapStream(const std::string& path);
+  // With MapAccess::kRead the file is shared with other readers, may be
+  // read-only, and the memory must not be written.
+  explicit TFileMapStream(const std::string& path, plat::MapAccess access = plat::MapAccess::kReadWrite);
   ~TFileMapStream() override;
 
   bool IsOpen() const;

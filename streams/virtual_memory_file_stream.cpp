@@ -16,6 +16,30 @@ void CVirtualMemoryFileStream::SetFileName(const std::string& path) {
   // Bytes left behind by an output that failed half-way must not lead the
   // next file.
   m_Cursor = m_Memory;
+  DropPieces();
+}
+
+void CVirtualMemoryFileStream::ClosePiece() {
+  if (m_PieceStart == nullptr) m_PieceStart = m_Memory;
+  if (m_Cursor > m_PieceStart) m_Pieces.push_back({m_PieceStart, static_cast<size_t>(m_Cursor - m_PieceStart)});
+  m_PieceStart = m_Cursor;
+}
+
+void CVirtualMemoryFileStream::DropPieces() {
+  m_Pieces.clear();
+  m_PieceStart = m_Memory;
+  m_Referenced = 0;
+}
+
+int CVirtualMemoryFileStream::WriteReferenced(const void* data, uint32_t n) {
+  if (n == 0) return 1;
+  if (m_Memory == nullptr) return 0;
+  // A system call takes at most this many pieces; more would only be split.
+  constexpr size_t kMaxPieces = 1024;
+  ClosePiece();
+  m_Pieces.push_back({data, n});
+  m_Referenced += n;
+  return m_Pieces.size() + 1 >= kMaxPieces ? Flush() : 1;
 }
 
 int CVirtualMemoryFileStream::Write(const void* data, uint32_t n) {
@@ -68,16 +92,25 @@ int CVirtualMemoryFileStream::Flush() {
     m_File.reset(file);
   }
   const uint32_t buffered = GetBuffered();
-  if (buffered > 0) {
+  if (!m_Pieces.empty()) {
+    ClosePiece();
+    if (plat::FileFaultInjected(plat::FileFault::kWrite, m_FileName)) return 0;
+    if (!plat::WriteGathered(m_File.get(), m_Pieces.data(), m_Pieces.size())) return 0;
+    m_Flushed += buffered + m_Referenced;
+    m_Cursor = m_Memory;
+    DropPieces();
+  } else if (buffered > 0) {
     if (plat::FileFaultInjected(plat::FileFault::kWrite, m_FileName)) return 0;
     if (fwrite(m_Memory, 1, buffered, m_File.get()) != buffered) return 0;
     m_Flushed += buffered;
     m_Cursor = m_Memory;
+    m_PieceStart = m_Memory;
   }
   return 1;
 }
 
 int CVirtualMemoryFileStream::Close() {
+  DropPieces();
   if (!m_File) return 1;
   return fclose(m_File.release()) == 0 ? 1 : 0;
 }

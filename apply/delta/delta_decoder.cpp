@@ -239,6 +239,9 @@ class MemoryCheck {
 
 class MemoryWriter {
  public:
+  // Shorter runs cost less to copy than a piece of a gathered write.
+  static constexpr uint32_t kReferencedRunMin = 2048;
+
   static constexpr bool kEightByteLengths = false;
 
   MemoryWriter(const uint8_t* original, uint32_t size, vestrel::CVirtualMemoryFileStream& output)
@@ -248,7 +251,12 @@ class MemoryWriter {
     const uint32_t from = check_.Position();
     Stop stop = check_.Equal(n);
     if (stop.result != kDeltaOk) return stop;
-    if (!output_.Write(original_ + from, n)) return Fail(kDeltaOutputFailed, "the output could not be written");
+    // Long runs go to the file straight from the original, which stays in
+    // place until the final flush: copying them through the buffer first
+    // would double the memory traffic of the common, mostly-equal delta.
+    const int done = n >= kReferencedRunMin ? output_.WriteReferenced(original_ + from, n)
+                                            : output_.Write(original_ + from, n);
+    if (!done) return Fail(kDeltaOutputFailed, "the output could not be written");
     return Stop{};
   }
   Stop Delete(uint32_t n) { return check_.Delete(n); }

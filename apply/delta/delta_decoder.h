@@ -19,6 +19,8 @@
 // Decoders.
 //   DecodeMemory   original and delta in memory, output through the write
 //                  buffer of a CVirtualMemoryFileStream (the common case).
+//                  Long EQL runs go to the file straight from the original's
+//                  memory, which is only read: a read-only mapping serves.
 //                  The whole delta is checked against the original before
 //                  the first byte is written, so a delta that fails the
 //                  checks below never creates or truncates the output file.

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <climits>
@@ -168,5 +169,37 @@ int CrtErrno() { return tCrtErrno; }
 
 void* CrtAlloc(uint32_t size) { return malloc(size); }
 void CrtFree(void* block) { free(block); }
+
+bool WriteGathered(FILE* file, const WritePiece* pieces, size_t count) {
+  if (fflush(file) != 0) return false;
+  const int fd = fileno(file);
+  constexpr size_t kMaxVectors = 1024;  // IOV_MAX on Linux and the BSDs
+  iovec vectors[kMaxVectors];
+  size_t next = 0;    // the first piece not yet wholly written
+  size_t offset = 0;  // bytes of it already written
+  while (next < count) {
+    size_t used = 0;
+    for (size_t i = next; i < count && used < kMaxVectors; ++i) {
+      const size_t skip = i == next ? offset : 0;
+      if (pieces[i].size == skip) continue;
+      vectors[used].iov_base = const_cast<char*>(static_cast<const char*>(pieces[i].data) + skip);
+      vectors[used].iov_len = pieces[i].size - skip;
+      ++used;
+    }
+    if (used == 0) return true;
+    const ssize_t done = writev(fd, vectors, static_cast<int>(used));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    // A short write (a full disk, a signal) goes on from where it stopped.
+    size_t left = static_cast<size_t>(done);
+    while (next < count && left >= pieces[next].size - offset) {
+      left -= pieces[next].size - offset;
+      offset = 0;
+      ++next;
+    }
+    offset += left;
+  }
+  return true;
+}
 
 }  // namespace plat

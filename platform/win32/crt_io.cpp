@@ -44,4 +44,13 @@ int CrtErrno() { return errno; }
 void* CrtAlloc(uint32_t size) { return malloc(size); }
 void CrtFree(void* block) { free(block); }
 
+bool WriteGathered(FILE* file, const WritePiece* pieces, size_t count) {
+  // WriteFileGather takes only whole unbuffered pages: the pieces go one
+  // call each.
+  for (size_t i = 0; i < count; ++i) {
+    if (pieces[i].size != 0 && fwrite(pieces[i].data, 1, pieces[i].size, file) != pieces[i].size) return false;
+  }
+  return true;
+}
+
 }  // namespace plat

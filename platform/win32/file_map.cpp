@@ -10,9 +10,10 @@ HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 }  // namespace
 
-intptr_t MapFileOpen(const std::string& path) {
-  HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+intptr_t MapFileOpen(const std::string& path, MapAccess access) {
+  const bool readOnly = access == MapAccess::kRead;
+  HANDLE file = ::CreateFileA(path.c_str(), readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+                              readOnly ? FILE_SHARE_READ : 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return kNoMapHandle;
   return reinterpret_cast<intptr_t>(file);
 }
@@ -29,23 +30,25 @@ bool MapFileSize(intptr_t file, uint64_t* size) {
   return true;
 }
 
-intptr_t MapFileCreateMapping(intptr_t file, uint32_t size) {
+intptr_t MapFileCreateMapping(intptr_t file, uint32_t size, MapAccess access) {
   if (file == kNoMapHandle || size == 0) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return kNoMapHandle;
   }
-  HANDLE mapping = ::CreateFileMappingA(AsHandle(file), nullptr, PAGE_READWRITE, 0, size, nullptr);
+  HANDLE mapping = ::CreateFileMappingA(AsHandle(file), nullptr, access == MapAccess::kRead ? PAGE_READONLY : PAGE_READWRITE,
+                                        0, size, nullptr);
   // This call reports failure with null, not INVALID_HANDLE_VALUE.
   if (mapping == nullptr) return kNoMapHandle;
   return reinterpret_cast<intptr_t>(mapping);
 }
 
-void* MapFileView(intptr_t mapping, uint32_t size) {
+void* MapFileView(intptr_t mapping, uint32_t size, MapAccess access) {
   if (mapping == kNoMapHandle || size == 0) {
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  return ::MapViewOfFile(AsHandle(mapping), FILE_MAP_ALL_ACCESS, 0, 0, size);
+  return ::MapViewOfFile(AsHandle(mapping), access == MapAccess::kRead ? FILE_MAP_READ : FILE_MAP_ALL_ACCESS, 0, 0,
+                         size);
 }
 
 void MapFileUnmap(void* view, uint32_t /*size*/) {

@@ -76,6 +76,23 @@ TEST_F(FileMapStreamTest, ASecondOpenerIsRefusedUntilTheFirstLetsGo) {
   EXPECT_TRUE(again.IsOpen());
 }
 
+TEST_F(FileMapStreamTest, ReadersShareAFileThatNoWriterMayMapMeanwhile) {
+  const std::string path = MakeFile("original.dat", "0123456789");
+  ASSERT_TRUE(plat::SetAttributes(path, plat::kAttrReadOnly));
+  {
+    TFileMapStream first(path, plat::MapAccess::kRead);
+    TFileMapStream second(path, plat::MapAccess::kRead);
+    ASSERT_TRUE(first.IsOpen());
+    ASSERT_TRUE(second.IsOpen());
+    EXPECT_EQ("0123456789", std::string(reinterpret_cast<const char*>(second.GetMemory()), second.GetSize()));
+    ASSERT_TRUE(plat::SetAttributes(path, plat::kAttrNormal));
+    TFileMapStream writer(path);
+    EXPECT_FALSE(writer.IsOpen());
+  }
+  TFileMapStream writer(path);
+  EXPECT_TRUE(writer.IsOpen());
+}
+
 TEST_F(FileMapStreamTest, AFileHeldOpenElsewhereIsRefusedOnWindows) {
   if (!plat::IsWindowsSystem()) GTEST_SKIP() << "POSIX locks are advisory: a plain opener is not stopped";
   const std::string path = MakeFile("held.dat", "0123456789");

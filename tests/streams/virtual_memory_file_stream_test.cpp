@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <random>
 #include <string>
 #include <vector>
@@ -61,15 +62,20 @@ TEST_F(FileStreamTest, AWriteLargerThanTheWholeBufferArrivesCompleteAndInOrder) 
   EXPECT_EQ(expected, testsupport::ReadFileBytes(out));
 }
 
-TEST_F(FileStreamTest, MixedWritesAndPutsOfEverySizeKeepTheirOrder) {
+TEST_F(FileStreamTest, MixedWritesPutsAndReferencesOfEverySizeKeepTheirOrder) {
   const std::string out = dir_ / "mixed.bin";
   stream_.SetFileName(out);
   std::mt19937 random(20240607);
   std::vector<uint8_t> expected;
-  for (int i = 0; i < 400; ++i) {
+  // Referenced bytes are read at the flush: they live to the end. Enough
+  // of them to pass the number of pieces one flush takes.
+  std::deque<std::vector<uint8_t>> kept;
+  for (int i = 0; i < 2400; ++i) {
     const uint32_t size = random() % 3 == 0 ? random() % (2 * kBuffer + 3) : random() % 64;
-    const std::vector<uint8_t> piece = Bytes(size, static_cast<uint8_t>(i));
-    const int done = (i % 2 == 0) ? stream_.Write(piece.data(), size) : stream_.Put(piece.data(), size);
+    const std::vector<uint8_t>& piece = kept.emplace_back(Bytes(size, static_cast<uint8_t>(i)));
+    const int done = i % 3 == 0   ? stream_.Write(piece.data(), size)
+                     : i % 3 == 1 ? stream_.Put(piece.data(), size)
+                                  : stream_.WriteReferenced(piece.data(), size);
     ASSERT_EQ(1, done) << "piece " << i;
     expected.insert(expected.end(), piece.begin(), piece.end());
     ASSERT_LE(stream_.GetBuffered(), kBuffer);
@@ -89,7 +95,11 @@ TEST_F(FileStreamTest, AnOutputThatCannotBeOpenedStopsTheWritesInsideTheBuffer) 
   EXPECT_EQ(kBuffer, stream_.GetBuffered());
   EXPECT_EQ(0, stream_.Write(bytes.data(), static_cast<uint32_t>(bytes.size())));
   EXPECT_EQ(kBuffer, stream_.GetBuffered());
-  EXPECT_EQ(0, stream_.Flush());
+  {
+    const std::vector<uint8_t> gone = Bytes(100, 9);
+    EXPECT_EQ(1, stream_.WriteReferenced(gone.data(), 100));
+    EXPECT_EQ(0, stream_.Flush());
+  }
   EXPECT_FALSE(stream_.IsFileOpen());
 
   // The next output starts empty: nothing of the failed one leads it.
