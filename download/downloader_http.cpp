@@ -62,6 +62,12 @@ int32_t CDownloaderHTTP::Cancel(const DownloadRequest& /*request*/) {
   return 0;
 }
 
+void CDownloaderHTTP::OnStopRequested() {
+  // As for the task worker: a stop ends the idle wait at once.
+  { std::lock_guard<std::mutex> lock(m_transferLock); }
+  m_transferQueued.notify_all();
+}
+
 void CDownloaderHTTP::Run() {
   while (IsRunning()) {
     DownloadRequest request;
@@ -70,8 +76,9 @@ void CDownloaderHTTP::Run() {
       // The idle poll period bounds the wait; a queued transfer ends it at
       // once, so sections do not wait out the poll one after another.
       std::unique_lock<std::mutex> lock(m_transferLock);
-      m_transferQueued.wait_for(lock, std::chrono::milliseconds(kIdlePollMs), [this] { return !m_transfers.empty(); });
-      if (!m_transfers.empty()) {
+      m_transferQueued.wait_for(lock, std::chrono::milliseconds(kIdlePollMs),
+                                [this] { return !m_transfers.empty() || !IsRunning(); });
+      if (!m_transfers.empty() && IsRunning()) {
         request = m_transfers.front();
         m_transfers.pop_front();
         found = true;

@@ -52,6 +52,7 @@ class CDownloaderHTTP : public CDownloader, public CWorker {
 
  protected:
   void Run() override;
+  void OnStopRequested() override;
 
  private:
   void Transfer(const DownloadRequest& request);

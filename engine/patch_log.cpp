@@ -17,6 +17,7 @@ uint32_t g_levelMask = 0xFFFFFFFFu;
 char g_prefix[kLogMaxFileName + 1] = "Log";
 std::mutex g_appendMutex;
 std::function<plat::LocalTime()> g_testClock;
+std::function<void(uint32_t, const char*)> g_testObserver;
 
 plat::LocalTime Now() { return g_testClock ? g_testClock() : plat::LocalNow(); }
 
@@ -60,13 +61,15 @@ void AppendToFile(const char* fileName, const char* line, size_t length) {
 
 void LogWrite(uint32_t level, const char* format, ...) {
   if ((level & g_levelMask) == 0) return;
-  if (g_outputs == 0) return;
+  if (g_outputs == 0 && !g_testObserver) return;
 
   char message[kLogMaxMessage + 1];
   va_list args;
   va_start(args, format);
   FormatInto(message, sizeof message, format, args);
   va_end(args);
+  if (g_testObserver) g_testObserver(level, message);
+  if (g_outputs == 0) return;
 
   const plat::LocalTime now = Now();
   char stamp[32];
@@ -124,3 +127,7 @@ std::string FormatElapsedShare(int32_t partMs, int32_t totalMs) {
 }
 
 void LogSetClockForTesting(std::function<plat::LocalTime()> clock) { g_testClock = std::move(clock); }
+
+void LogSetObserverForTesting(std::function<void(uint32_t level, const char* message)> observer) {
+  g_testObserver = std::move(observer);
+}

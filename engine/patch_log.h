@@ -58,3 +58,7 @@ std::string FormatElapsedShare(int32_t partMs, int32_t totalMs);
 // Test seam: the clock that stamps lines and names files. An empty function
 // restores the local clock.
 void LogSetClockForTesting(std::function<plat::LocalTime()> clock);
+// Test seam: sees every message that passes the level mask, on the writing
+// thread, whether or not an output is selected; it must be thread-safe. An
+// empty function removes it.
+void LogSetObserverForTesting(std::function<void(uint32_t level, const char* message)> observer);

@@ -13,7 +13,8 @@ void CTaskWorker::Run() {
     {
       std::unique_lock<std::mutex> lock(m_queueLock);
       if (m_tasks.empty()) {
-        m_taskAdded.wait_for(lock, std::chrono::milliseconds(kIdleWaitMs));
+        m_taskAdded.wait_for(lock, std::chrono::milliseconds(kIdleWaitMs),
+                             [this] { return !m_tasks.empty() || !IsRunning(); });
         continue;
       }
       task = std::move(m_tasks.front());
@@ -36,6 +37,13 @@ void CTaskWorker::AddTask(std::unique_ptr<CTask> task) {
     m_tasks.push_back(std::move(task));
   }
   m_taskAdded.notify_one();
+}
+
+void CTaskWorker::OnStopRequested() {
+  // Under the lock: the worker is then either before its test of the flag,
+  // and sees it cleared, or inside the wait, and gets the signal.
+  { std::lock_guard<std::mutex> lock(m_queueLock); }
+  m_taskAdded.notify_all();
 }
 
 uint32_t CTaskWorker::GetTaskCount() {

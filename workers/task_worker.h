@@ -1,8 +1,8 @@
 // CTaskWorker: a worker thread that runs queued tasks one at a time, in
 // queue order. The queue owns its tasks; a finished task is destroyed by
 // the worker, and tasks still queued at destruction are destroyed unrun.
-// When the queue is empty the thread waits up to 100 ms per pass, and a
-// newly added task wakes it at once.
+// When the queue is empty the thread waits up to 100 ms per pass; a newly
+// added task or a stop wakes it at once.
 #pragma once
 
 #include <condition_variable>
@@ -29,6 +29,9 @@ class CTaskWorker : public CWorker {
   uint32_t GetTaskCount();
   // Destroys every queued task without running it.
   void ClearTasks();
+
+ protected:
+  void OnStopRequested() override;
 
  private:
   std::mutex m_queueLock;

@@ -44,6 +44,7 @@ bool CWorker::StartThread(const ThreadAttributes* /*attributes*/, int32_t /*prio
 bool CWorker::StopThread() {
   if (!m_thread.joinable()) return false;
   m_running.store(0, std::memory_order_release);
+  OnStopRequested();
   if (m_thread.get_id() == std::this_thread::get_id()) {
     // A worker stopped from its own thread cannot wait for itself.
     m_thread.detach();

@@ -2,8 +2,9 @@
 // is cleared.
 //
 // StartThread returns only after the new thread has set the running flag
-// and signalled the start handshake. StopThread clears the flag and waits,
-// without a time-out, for Run to notice it and return. Run loops must test
+// and signalled the start handshake. StopThread clears the flag, calls
+// OnStopRequested and waits, without a time-out, for Run to notice it and
+// return. Run loops must test
 // IsRunning() between passes.
 //
 // A class whose Run uses its own members must call StopThread in its own
@@ -39,6 +40,12 @@ class CWorker {
 
   bool IsRunning() const { return m_running.load(std::memory_order_acquire) != 0; }
   bool HasThread() const { return m_thread.joinable(); }
+
+ protected:
+  // Called by StopThread once the running flag is cleared, before the wait
+  // for the thread: a Run that sleeps on a condition variable wakes it here
+  // (taking the lock of its wait), so a stop does not wait out the sleep.
+  virtual void OnStopRequested() {}
 
  private:
   void ThreadEntry();
