@@ -262,7 +262,7 @@ int32_t GetFileBySocket(const std::string& url, int32_t resume, const std::strin
   bool readFailed = false;
   const int32_t written =
       WriteBody([&](char* buffer, int32_t size) { return socket.Receive(buffer, size); }, file, localPath, progress,
-                ClampToInt32(total), &done, &readFailed);
+                ClampToInt32(total), &done, &readFailed, kSocketBlockSize);
   if (written != kFetchOk) return written;
 
   // A body that ends before its announced length is a broken connection,

@@ -27,9 +27,9 @@ int32_t DiskFullResult(plat::File& file) {
 
 int32_t WriteBody(const std::function<int32_t(char* buffer, int32_t size)>& read, plat::File& file,
                   const std::string& localPath, const TransferProgress& progress, int32_t progressTotal,
-                  int64_t* done, bool* readFailed) {
-  std::vector<char> block(kHttpBlockSize, 0);
-  int32_t got = read(block.data(), kHttpBlockSize);
+                  int64_t* done, bool* readFailed, int32_t blockSize) {
+  std::vector<char> block(static_cast<size_t>(blockSize), 0);
+  int32_t got = read(block.data(), blockSize);
   while (got > 0) {
     if (progress) progress(ClampToInt32(*done), progressTotal);
     *done += got;
@@ -45,7 +45,7 @@ int32_t WriteBody(const std::function<int32_t(char* buffer, int32_t size)>& read
       LogWrite(kLogDetail, "Canceled downloading");
       return kFetchCanceled;
     }
-    got = read(block.data(), kHttpBlockSize);
+    got = read(block.data(), blockSize);
   }
   *readFailed = got < 0;
   return kFetchOk;

@@ -1,0 +1,3 @@
+add_executable(download_bench ${CMAKE_CURRENT_LIST_DIR}/download_bench.cpp)
+target_link_libraries(download_bench PRIVATE download test_support)
+patcher_target_options(download_bench)
