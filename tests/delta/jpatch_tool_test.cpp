@@ -48,6 +48,20 @@ TEST(JpatchTool, EveryModeRebuildsTheNewFile) {
   }
 }
 
+// The memory mode maps its original; an output that is the original itself,
+// however it is spelt, must still be read whole before it is rewritten.
+TEST(JpatchTool, MemoryModeRebuildsItsOriginalInItsPlace) {
+  testsupport::TempDir dir;
+  const std::string orig = dir / "orig";
+  const std::vector<uint8_t> original = testsupport::ReadFileBytes(Case("random_256k", "orig"));
+  for (const std::string& out : {orig, dir / "./orig"}) {
+    SCOPED_TRACE(out);
+    ASSERT_TRUE(testsupport::WriteFileBytes(orig, original.data(), original.size()));
+    ASSERT_EQ(0, RunTool({orig, Case("random_256k", "delta.jdf"), out, "--mode", "memory"}));
+    EXPECT_EQ(testsupport::ReadFileBytes(Case("random_256k", "new")), testsupport::ReadFileBytes(orig));
+  }
+}
+
 TEST(JpatchTool, InPlaceRefusesADeltaThatInsertsAndMakesNoOutput) {
   testsupport::TempDir dir;
   std::string errors;
