@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <vector>
 
 namespace plat {
 
@@ -45,12 +46,29 @@ void* CrtAlloc(uint32_t size) { return malloc(size); }
 void CrtFree(void* block) { free(block); }
 
 bool WriteGathered(FILE* file, const WritePiece* pieces, size_t count) {
-  // WriteFileGather takes only whole unbuffered pages: the pieces go one
-  // call each.
+  // WriteFileGather takes only whole pages of unbuffered files, so short
+  // pieces are gathered here into large writes: a call per piece would cost
+  // more than the copy saves. Long pieces go as they are.
+  constexpr size_t kStage = 1u << 20;
+  constexpr size_t kDirect = kStage / 4;
+  std::vector<char> stage;
+  auto flushStage = [&] {
+    const bool ok = stage.empty() || fwrite(stage.data(), 1, stage.size(), file) == stage.size();
+    stage.clear();
+    return ok;
+  };
   for (size_t i = 0; i < count; ++i) {
-    if (pieces[i].size != 0 && fwrite(pieces[i].data, 1, pieces[i].size, file) != pieces[i].size) return false;
+    const char* data = static_cast<const char*>(pieces[i].data);
+    const size_t size = pieces[i].size;
+    if (size >= kDirect) {
+      if (!flushStage() || fwrite(data, 1, size, file) != size) return false;
+      continue;
+    }
+    if (stage.size() + size > kStage && !flushStage()) return false;
+    if (stage.capacity() < kStage) stage.reserve(kStage);
+    stage.insert(stage.end(), data, data + size);
   }
-  return true;
+  return flushStage();
 }
 
 }  // namespace plat
