@@ -20,8 +20,9 @@ void CVirtualMemoryFileStream::SetFileName(const std::string& path) {
 }
 
 void CVirtualMemoryFileStream::ClosePiece() {
-  if (m_PieceStart == nullptr) m_PieceStart = m_Memory;
-  if (m_Cursor > m_PieceStart) m_Pieces.push_back({m_PieceStart, static_cast<size_t>(m_Cursor - m_PieceStart)});
+  // With no piece yet, every byte of the block is still unrecorded.
+  uint8_t* start = m_Pieces.empty() ? m_Memory : m_PieceStart;
+  if (m_Cursor > start) m_Pieces.push_back({start, static_cast<size_t>(m_Cursor - start)});
   m_PieceStart = m_Cursor;
 }
 
@@ -104,7 +105,6 @@ int CVirtualMemoryFileStream::Flush() {
     if (fwrite(m_Memory, 1, buffered, m_File.get()) != buffered) return 0;
     m_Flushed += buffered;
     m_Cursor = m_Memory;
-    m_PieceStart = m_Memory;
   }
   return 1;
 }

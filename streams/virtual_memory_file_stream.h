@@ -76,7 +76,7 @@ class CVirtualMemoryFileStream : public CVirtualMemoryStream {
   // pieces of the block and referenced runs. Empty while only the block
   // holds bytes, which then go in one write from its start.
   std::vector<plat::WritePiece> m_Pieces;
-  uint8_t* m_PieceStart = nullptr;  // block bytes from here on are in no piece yet
+  uint8_t* m_PieceStart = nullptr;  // with pieces: block bytes from here on are in none yet
   uint64_t m_Referenced = 0;        // referenced bytes not yet flushed
 };
 
