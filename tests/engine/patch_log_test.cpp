@@ -23,6 +23,7 @@ class PatchLog : public ::testing::Test {
   void TearDown() override {
     LogConfigure(0, "Log", 0xFFFFFFFFu);
     LogSetClockForTesting(nullptr);
+    LogSetObserverForTesting(nullptr);
     cwd_.reset();
   }
   static void At(int year, int month, int day, int hour, int minute, int second) {
@@ -61,6 +62,23 @@ TEST_F(PatchLog, VerboseMaskKeepsEveryLevel) {
   LogWrite(kLogProtected, "b");
   LogWrite(kLogTrace, "c");
   EXPECT_EQ("[1]14:03:27 a\r\n[2]14:03:27 b\r\n[64]14:03:27 c\r\n", Read("Log/Patch_2026-12-07 14.log"));
+}
+
+// The benchmarks time the engine's steps by its messages: the observer sees
+// what passes the mask, formatted, whether or not anything is written.
+TEST_F(PatchLog, TheObserverSeesWhatPassesTheMaskWithoutAnOutput) {
+  std::vector<std::pair<uint32_t, std::string>> seen;
+  LogSetObserverForTesting([&seen](uint32_t level, const char* message) { seen.emplace_back(level, message); });
+  LogConfigure(0, "Log", kLogError | kLogTrace);
+  LogWrite(kLogTrace, "section [%d]", 3);
+  LogWrite(kLogDetail, "left out");
+  LogWrite(kLogError, "failed : %s", "x");
+  LogSetObserverForTesting(nullptr);
+  LogWrite(kLogError, "not seen");
+  const std::vector<std::pair<uint32_t, std::string>> expected = {{kLogTrace, "section [3]"},
+                                                                    {kLogError, "failed : x"}};
+  EXPECT_EQ(expected, seen);
+  EXPECT_FALSE(testsupport::PathExists(dir_.Path() + "Log"));
 }
 
 TEST_F(PatchLog, DisabledLogWritesNothingAndMakesNoFolder) {
