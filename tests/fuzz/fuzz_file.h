@@ -1,11 +1,12 @@
-// For the targets whose parsers read a file: the input is written to one
-// file of the process in the temporary folder, removed at exit.
+// For the targets whose parsers read a file, or whose decoders write one:
+// one file of the process in the temporary folder, removed at exit.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "platform/process_paths.h"
@@ -17,6 +18,23 @@ class FuzzFile {
     path_ = plat::TempFolder() + "halvrecht-fuzz-" + std::to_string(random()) + "-" + name;
   }
   ~FuzzFile() { plat::RemoveFile(path_); }
+
+  const std::string& Path() const { return path_; }
+
+  // The file's bytes, as a decoder left them.
+  std::vector<uint8_t> Contents() const {
+    uint64_t size = 0;
+    std::vector<uint8_t> bytes;
+    plat::File file;
+    if (!plat::FileSize(path_, &size) || !file.Open(path_, plat::File::kRead, plat::File::kShareRead,
+                                                    plat::File::kOpenExisting)) {
+      abort();
+    }
+    bytes.resize(static_cast<size_t>(size));
+    uint32_t done = 0;
+    if (size > 0 && (!file.Read(bytes.data(), static_cast<uint32_t>(size), &done) || done != size)) abort();
+    return bytes;
+  }
 
   // The file now holds exactly these bytes.
   const std::string& Holding(const uint8_t* data, size_t size) {
