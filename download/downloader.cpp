@@ -61,11 +61,13 @@ int32_t CDownloader::DownloadNext() {
     m_status = DownloadStatus();
   }
   bool found = false;
+  DownloadRequest current;
   {
     std::lock_guard<std::mutex> lock(m_pendingLock);
     if (!m_pending.empty()) {
       m_current = m_pending.front();
       m_pending.pop_front();
+      current = m_current;
       found = true;
     }
   }
@@ -74,18 +76,25 @@ int32_t CDownloader::DownloadNext() {
     m_lastError = kDownloaderNothingPending;
     return kDownloaderFail;
   }
+  // Before the status says "downloading": the download thread reads the
+  // start tick as soon as the request is in its queue.
+  m_startTick.store(Tick());
   {
     std::lock_guard<std::mutex> lock(m_statusLock);
-    m_status.requestNumber = m_current.requestNumber;
-    m_status.fileName = m_current.fileName;
+    m_status.requestNumber = current.requestNumber;
+    m_status.fileName = current.fileName;
     m_status.status = kDownloadInProgress;
   }
-  LogWrite(kLogTrace, "Start to download file : %s", m_current.fileName.c_str());
-  m_startTick = Tick();
-  return QueueTransfer(m_current);
+  LogWrite(kLogTrace, "Start to download file : %s", current.fileName.c_str());
+  return QueueTransfer(current);
 }
 
-uint32_t CDownloader::GetElapsed() const { return Tick() - m_startTick; }
+DownloadRequest CDownloader::CurrentRequest() {
+  std::lock_guard<std::mutex> lock(m_pendingLock);
+  return m_current;
+}
+
+uint32_t CDownloader::GetElapsed() const { return Tick() - m_startTick.load(); }
 
 void CDownloader::SetTickSourceForTesting(std::function<uint32_t()> tick) { m_tick = std::move(tick); }
 

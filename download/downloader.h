@@ -13,6 +13,7 @@
 // except that log lines may be written under the status lock.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -109,11 +110,14 @@ class CDownloader {
 
   std::mutex m_pendingLock;
   std::deque<DownloadRequest> m_pending;
+  // The request that DownloadNext started last, under the pending-queue
+  // lock: the thread that stops the downloader reads it.
+  DownloadRequest CurrentRequest();
   DownloadRequest m_current;
   NotifierDownloadStatus* m_notifier = nullptr;
   std::mutex m_statusLock;
   DownloadStatus m_status;
-  uint32_t m_startTick = 0;
+  std::atomic<uint32_t> m_startTick{0};  // read by the download thread
   uint32_t m_lastError = kDownloaderNoError;
   DownloadStatus m_lastReport;
   uint32_t m_lastReportTick = 0;

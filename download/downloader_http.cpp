@@ -39,7 +39,8 @@ int32_t CDownloaderHTTP::Init(uint32_t /*localVersion*/, NotifierDownloadStatus*
 }
 
 void CDownloaderHTTP::Stop() {
-  if (!m_current.url.empty() && !m_current.localPath.empty()) Cancel(m_current);
+  const DownloadRequest current = CurrentRequest();
+  if (!current.url.empty() && !current.localPath.empty()) Cancel(current);
   {
     std::lock_guard<std::mutex> lock(m_pendingLock);
     if (!m_pending.empty()) m_pending.pop_front();

@@ -10,6 +10,12 @@
 
 namespace {
 constexpr int kPasses = 3;
+
+uint32_t GiveUp(const std::string& url, int32_t result) {
+  LogWrite(kLogError, "No data for %u ms, gave up : URL [%s]", static_cast<unsigned>(FetchNoProgressLimitMs()),
+           url.c_str());
+  return static_cast<uint32_t>(result);
+}
 }  // namespace
 
 uint32_t GetFileFromServerV5(const std::string& url, const std::string& localFile, int32_t resume,
@@ -20,22 +26,35 @@ uint32_t GetFileFromServerV5(const std::string& url, const std::string& localFil
     LogWrite(kLogError, "Failed to RecCreateDirectoryFile : Path [%s]", localFile.c_str());
     return kFetchFolderFailed;
   }
-  int32_t result = kFetchOk;
+  const FetchWatchScope watch;
+  int32_t result = kFetchOpenFailed;
   for (int pass = 0; pass < kPasses; ++pass) {
-    // A cancel before any transfer must not read as a finished file.
-    if (IsTransferCanceled()) return kFetchCanceled;
-    result = GetFileBySocket(url, resume, localFile, progress);
-    if (result == kFetchOk || result == kFetchCanceled) return static_cast<uint32_t>(result);
-    if (resume == 0 && plat::UrlDownloadToFile(url, localFile)) return kFetchOk;
-    result = GetFileByInet(localFile, url, 0, progress);
-    if (result == kFetchOk || result == kFetchCanceled) return static_cast<uint32_t>(result);
+    for (int transport = 0; transport < 3; ++transport) {
+      // A cancel before any transfer must not read as a finished file.
+      if (IsTransferCanceled()) return kFetchCanceled;
+      if (FetchGaveUp()) return GiveUp(url, result);
+      if (transport == 0) {
+        result = GetFileBySocket(url, resume, localFile, progress);
+      } else if (transport == 1) {
+        if (resume != 0) continue;
+        if (plat::UrlDownloadToFile(url, localFile, &ShouldAbortTransfer)) return kFetchOk;
+        continue;
+      } else {
+        result = GetFileByInet(localFile, url, 0, progress);
+      }
+      if (result == kFetchOk || result == kFetchCanceled) return static_cast<uint32_t>(result);
+    }
   }
-  return static_cast<uint32_t>(result);
+  // A transfer that a stop ended reports whatever its wait gave (a failed
+  // head, a broken body); the stop is what the caller must hear.
+  return static_cast<uint32_t>(IsTransferCanceled() ? kFetchCanceled : result);
 }
 
 uint32_t GetFileFromServers(const std::vector<std::string>& serverUrls, const std::string& relativeName,
                             const std::string& localFile, int32_t resume, const TransferProgress& progress) {
+  const FetchWatchScope watch;
   for (const std::string& server : serverUrls) {
+    if (FetchGaveUp()) break;
     const uint32_t result = GetFileFromServerV5(server + "/" + relativeName, localFile, resume, progress);
     if (result == kFetchOk || result == kFetchCanceled) return result;
   }

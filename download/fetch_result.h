@@ -21,12 +21,47 @@ const char* FetchResultText(int32_t result);
 // and once more at the end. An empty function is no callback.
 using TransferProgress = std::function<void(int32_t done, int32_t total)>;
 
-// The cancel flag: set from any thread, cleared by each transfer when it
-// begins, and tested by the transfers after every block and by the fetch
-// procedure before every attempt.
+// The cancel flag: set from any thread, tested by the fetch procedure
+// before every attempt and by the transfers during every wait (at least
+// every plat::kAbortPollMs) and after every block. It stays set until the
+// engine starts anew (PLV5_Init): a transfer that cleared it when it began
+// would swallow a stop that came while an earlier transport of the same
+// fetch was still connecting.
 void SetTransferCancel();
 void ClearTransferCancel();
 bool IsTransferCanceled();
+
+// The no-progress bound of a fetch. The outermost fetch procedure on a
+// thread (GetFileFromServers, or GetFileFromServerV5 alone) watches the
+// body bytes that its transfers receive; once none has come for the bound,
+// every wait in its transfers ends and no further attempt starts, and the
+// procedure returns its failure code. 150 s leaves room for two or three
+// attempts at one stalled server (each ends at the receive time-out of its
+// transfer) and keeps a whole file, over all passes, transports and
+// servers, under three minutes: a dead patch server costs the player that
+// long per file, no more.
+constexpr uint32_t kDefaultNoProgressLimitMs = 150000;
+void SetFetchNoProgressLimit(uint32_t ms);  // for tests; the default comes back with the default value
+uint32_t FetchNoProgressLimitMs();
+
+// Begins the watch on this thread unless an outer fetch already watches;
+// the one that began it ends it.
+class FetchWatchScope {
+ public:
+  FetchWatchScope();
+  ~FetchWatchScope();
+  FetchWatchScope(const FetchWatchScope&) = delete;
+  FetchWatchScope& operator=(const FetchWatchScope&) = delete;
+
+ private:
+  bool began_ = false;
+};
+// Body bytes arrived: the watch starts its bound again.
+void NoteTransferProgress();
+// The watch on this thread has run out.
+bool FetchGaveUp();
+// What every wait of a transfer asks: canceled, or the fetch gave up.
+bool ShouldAbortTransfer();
 
 // The status code of the last HTTP response head a transfer read on this
 // thread; 0 when the last transfer read none (no connection, no answer).

@@ -46,7 +46,6 @@ int32_t GetFileByInet(const std::string& localPath, const std::string& url, int3
                       const TransferProgress& progress) {
   LogWrite(kLogDetail, "Tried to getting file from http server by INET : URL [%s], LocalFile [%s], Continue [%s]",
            url.c_str(), localPath.c_str(), resume != 0 ? "YES" : "NO");
-  ClearTransferCancel();
   SetLastHttpStatus(0);
   {
     plat::File existing;
@@ -68,12 +67,11 @@ int32_t GetFileByInet(const std::string& localPath, const std::string& url, int3
     return kFetchOpenFailed;
   }
   plat::InetRequest request;
+  request.SetLimits(SocketReceiveTimeoutMs(), &ShouldAbortTransfer);
   if (!OpenInetRequest(request, url)) return kFetchOpenFailed;
   const int32_t contentLength = request.ContentLength();
 
-  if (2 * static_cast<int64_t>(contentLength) > GetDiskFreeBytes(plat::FolderOf(localPath))) {
-    return DiskFullResult(file);
-  }
+  if (LacksRoomFor(contentLength, plat::FolderOf(localPath))) return DiskFullResult(file);
   file.Seek(0, 0);
 
   int64_t done = 0;
@@ -87,7 +85,8 @@ int32_t GetFileByInet(const std::string& localPath, const std::string& url, int3
     LogWrite(kLogError, "Disconnected INET connection");
     return kFetchDisconnected;
   }
-  file.Close();
+  const int32_t closed = CloseWrittenFile(file, localPath);
+  if (closed != kFetchOk) return closed;
   if (progress) progress(ClampToInt32(done), contentLength);
   LogWrite(kLogDetail, "Successed to download");
   return kFetchOk;

@@ -1,10 +1,13 @@
 #include "download/http_socket.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 
 #include "download/http_url.h"
+#include "platform/clock.h"
+#include "platform/http_inet.h"
 #include "download/local_file.h"
 #include "engine/patch_log.h"
 #include "platform/debug_output.h"
@@ -47,7 +50,12 @@ void SetSocketTimeouts(uint32_t connectMs, uint32_t receiveMs) {
 uint32_t SocketConnectTimeoutMs() { return g_connectTimeoutMs; }
 uint32_t SocketReceiveTimeoutMs() { return g_receiveTimeoutMs; }
 
-bool CHttpSocket::Open() { return socket_.Open(); }
+bool CHttpSocket::Open() {
+  // Every wait of the transfer ends within plat::kAbortPollMs of a stop or
+  // of the fetch giving up, not at its own time-out.
+  socket_.SetAbortCheck(&ShouldAbortTransfer);
+  return socket_.Open();
+}
 
 void CHttpSocket::Close() { socket_.Close(); }
 
@@ -69,9 +77,11 @@ int32_t CHttpSocket::SendAll(const void* data, int32_t length) {
   return length;
 }
 
-int32_t CHttpSocket::Receive(void* buffer, int32_t length) {
+int32_t CHttpSocket::Receive(void* buffer, int32_t length) { return Receive(buffer, length, g_receiveTimeoutMs); }
+
+int32_t CHttpSocket::Receive(void* buffer, int32_t length, uint32_t timeoutMs) {
   if (!socket_.IsOpen()) return -1;
-  return socket_.Receive(buffer, length, g_receiveTimeoutMs);
+  return socket_.Receive(buffer, length, timeoutMs);
 }
 
 bool SendHttpGet(CHttpSocket& socket, const std::string& url, const std::string* body, int32_t* contentLength,
@@ -111,15 +121,30 @@ bool SendHttpGet(CHttpSocket& socket, const std::string& url, const std::string*
 }
 
 bool ReadHttpResponseHead(CHttpSocket& socket, int32_t* contentLength, int32_t* resumeOffset) {
-  return ParseHttpResponseHead([&socket](void* buffer, int32_t length) { return socket.Receive(buffer, length); },
-                               contentLength, resumeOffset);
+  // The whole head shares one receive time-out: a server that sends a
+  // header line now and then must not hold the transfer for ever.
+  const uint32_t start = plat::TickCount();
+  const uint32_t limit = SocketReceiveTimeoutMs();
+  const bool ok = ParseHttpResponseHead(
+      [&](void* buffer, int32_t length) {
+        const uint32_t waited = plat::TickCount() - start;
+        if (limit != 0 && waited >= limit) return -1;
+        return socket.Receive(buffer, length, limit == 0 ? 0 : limit - waited);
+      },
+      contentLength, resumeOffset);
+  if (!ok && limit != 0 && plat::TickCount() - start >= limit) {
+    LogWrite(kLogDetail, "The response head did not end within %u ms", static_cast<unsigned>(limit));
+  }
+  return ok;
 }
 
 bool ParseHttpResponseHead(const HeadReceive& receive, int32_t* contentLength, int32_t* resumeOffset) {
   if (contentLength != nullptr) *contentLength = -1;
   bool accepted = false;
   bool partial = false;
+  bool named = false;  // a Content-Range was read
   int32_t rangeStart = 0;
+  int32_t headBytes = 0;
   char line[kHttpLineSize];
   size_t used = 0;
   char byte = 0;
@@ -129,6 +154,7 @@ bool ParseHttpResponseHead(const HeadReceive& receive, int32_t* contentLength, i
   for (;;) {
     got = receive(&byte, 1);
     if (got < 0) return false;
+    ++headBytes;
     if (got == 0) break;
     if (byte == '\n') break;
     if (used == kHttpLineSize - 1) return false;
@@ -157,10 +183,16 @@ bool ParseHttpResponseHead(const HeadReceive& receive, int32_t* contentLength, i
   if (accepted) {
     used = 0;
     bool overlong = false;
-    bool afterHeaderLine = false;
+    // The status line counts as a line: a blank line right after it ends a
+    // head that has no header at all.
+    bool afterHeaderLine = true;
     for (;;) {
       got = receive(&byte, 1);
       if (got <= 0) break;
+      if (++headBytes > plat::kHttpHeadLimitBytes) {
+        LogWrite(kLogDetail, "The response head is longer than %d bytes", static_cast<int>(plat::kHttpHeadLimitBytes));
+        return false;
+      }
       if (byte == '\r') continue;
       if (byte != '\n') {
         if (used == kHttpLineSize - 1) {
@@ -181,6 +213,7 @@ bool ParseHttpResponseHead(const HeadReceive& receive, int32_t* contentLength, i
           }
         } else if (used >= 21 && memcmp(line, "Content-Range: bytes ", 21) == 0) {
           rangeStart = ParseDecimal(line + 21);
+          named = true;
         }
       }
       afterHeaderLine = true;
@@ -190,6 +223,8 @@ bool ParseHttpResponseHead(const HeadReceive& receive, int32_t* contentLength, i
   }
 
   if (got < 0) return false;
+  // A part of a file that does not say which part cannot be placed.
+  if (partial && !named) return false;
   if (resumeOffset != nullptr) {
     *resumeOffset = rangeStart;
   } else if (partial) {
@@ -202,7 +237,6 @@ int32_t GetFileBySocket(const std::string& url, int32_t resume, const std::strin
                         const TransferProgress& progress) {
   LogWrite(kLogDetail, "Tried to getting file from http server by socket : URL [%s], LocalFile [%s], Continue [%s]",
            url.c_str(), localPath.c_str(), resume != 0 ? "YES" : "NO");
-  ClearTransferCancel();
   SetLastHttpStatus(0);
   if (IsHttpsUrl(url)) {
     // TLS is the WinInet transfer's business; a plain socket would only
@@ -233,12 +267,20 @@ int32_t GetFileBySocket(const std::string& url, int32_t resume, const std::strin
     return kFetchOpenFailed;
   }
 
-  const int32_t requestedOffset = resumeOffset;
-  if (!SendHttpGet(socket, url, nullptr, &contentLength, &resumeOffset)) return kFetchOpenFailed;
-
-  if (2 * static_cast<int64_t>(contentLength) > GetDiskFreeBytes(plat::FolderOf(localPath))) {
-    return DiskFullResult(file);
+  int32_t requestedOffset = resumeOffset;
+  if (!SendHttpGet(socket, url, nullptr, &contentLength, &resumeOffset)) {
+    if (requestedOffset == 0 || LastHttpStatus() != 416) return kFetchOpenFailed;
+    // The partial file is at least as long as the server's file: no range
+    // of it will ever be served, so the file starts afresh.
+    LogWrite(kLogError, "Range not satisfiable, the file is fetched afresh : %s", localPath.c_str());
+    file.Seek(0, 0);
+    file.Truncate();
+    requestedOffset = resumeOffset = 0;
+    socket.Open();
+    if (!SendHttpGet(socket, url, nullptr, &contentLength, &resumeOffset)) return kFetchOpenFailed;
   }
+
+  if (LacksRoomFor(contentLength, plat::FolderOf(localPath))) return DiskFullResult(file);
 
   if (resumeOffset == 0) {
     // A whole body replaces the file: whatever an older attempt left beyond
@@ -260,9 +302,18 @@ int32_t GetFileBySocket(const std::string& url, int32_t resume, const std::strin
   const int64_t total = static_cast<int64_t>(contentLength) + resumeOffset;
   int64_t done = resumeOffset;
   bool readFailed = false;
-  const int32_t written =
-      WriteBody([&](char* buffer, int32_t size) { return socket.Receive(buffer, size); }, file, localPath, progress,
-                ClampToInt32(total), &done, &readFailed, kSocketBlockSize);
+  // The body ends at its announced length: bytes past it are no part of the
+  // file, and a server that keeps the connection open after it would
+  // otherwise hold the transfer until the receive time-out.
+  int64_t left = contentLength >= 0 ? contentLength : INT64_MAX;
+  const int32_t written = WriteBody(
+      [&](char* buffer, int32_t size) {
+        if (left == 0) return 0;
+        const int32_t got = socket.Receive(buffer, static_cast<int32_t>(std::min<int64_t>(size, left)));
+        if (got > 0) left -= got;
+        return got;
+      },
+      file, localPath, progress, ClampToInt32(total), &done, &readFailed, kSocketBlockSize);
   if (written != kFetchOk) return written;
 
   // A body that ends before its announced length is a broken connection,
@@ -272,7 +323,8 @@ int32_t GetFileBySocket(const std::string& url, int32_t resume, const std::strin
     LogWrite(kLogError, "Disconnected http socket connection");
     return kFetchDisconnected;
   }
-  file.Close();
+  const int32_t closed = CloseWrittenFile(file, localPath);
+  if (closed != kFetchOk) return closed;
   if (progress) progress(ClampToInt32(done), ClampToInt32(total));
   LogWrite(kLogDetail, "Successed to download");
   return kFetchOk;

@@ -44,8 +44,10 @@ class CHttpSocket {
   // or a send that moved nothing).
   int32_t SendAll(const void* data, int32_t length);
   // One receive: the count, 0 when the server closed, -1 on failure, on the
-  // receive time-out or without a socket.
+  // receive time-out (or the one given), when the transfer is canceled or
+  // its fetch gave up, or without a socket.
   int32_t Receive(void* buffer, int32_t length);
+  int32_t Receive(void* buffer, int32_t length, uint32_t timeoutMs);
 
  private:
   plat::TcpSocket socket_;
@@ -59,11 +61,14 @@ bool SendHttpGet(CHttpSocket& socket, const std::string& url, const std::string*
                  int32_t* resumeOffset);
 
 // Reads the status line and the headers, one byte per receive so no body
-// byte is taken. True for a 200 answer, and for a 206 when resumeOffset is
-// given. *contentLength gets the Content-Length (-1 when there is none);
-// *resumeOffset the first byte of the Content-Range (0 when there is none).
-// Header names are matched with their letter case. A header line longer
-// than the line buffer is skipped whole.
+// byte is taken. True for a 200 answer, and for a 206 that names its
+// Content-Range when resumeOffset is given. *contentLength gets the
+// Content-Length (-1 when there is none); *resumeOffset the first byte of
+// the Content-Range (0 when there is none). Header names are matched with
+// their letter case. A header line longer than the line buffer is skipped
+// whole. A head larger than plat::kHttpHeadLimitBytes (64 KiB) fails, and
+// so does one that has not ended within the receive time-out: that time
+// counts for the whole head, not for each byte.
 bool ReadHttpResponseHead(CHttpSocket& socket, int32_t* contentLength, int32_t* resumeOffset);
 // The same over any source of bytes that answers like CHttpSocket::Receive
 // (a buffer, for the fuzz target).

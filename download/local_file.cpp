@@ -14,9 +14,25 @@ int64_t GetDiskFreeBytes(const std::string& folder) {
   uint64_t freeBytes = 0;
   if (!plat::DiskFreeBytes(folder, &freeBytes)) {
     LogWrite(kLogSystemQuery, "Failed to get disk free space");
-    return 0;
+    return kFreeSpaceUnknown;
   }
   return freeBytes > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(freeBytes);
+}
+
+bool LacksRoomFor(int32_t contentLength, const std::string& folder) {
+  if (contentLength < 0) return false;
+  const int64_t freeBytes = GetDiskFreeBytes(folder);
+  return freeBytes != kFreeSpaceUnknown && 2 * static_cast<int64_t>(contentLength) > freeBytes;
+}
+
+int32_t CloseWrittenFile(plat::File& file, const std::string& localPath) {
+  if (file.Close()) return kFetchOk;
+  if (plat::LastError() == plat::kErrorDiskFull) {
+    LogWrite(kLogError, "disk is full");
+    return kFetchDiskFull;
+  }
+  LogWrite(kLogError, "Failed to CloseHandle file : %s", localPath.c_str());
+  return kFetchOpenFailed;
 }
 
 int32_t DiskFullResult(plat::File& file) {
@@ -31,6 +47,7 @@ int32_t WriteBody(const std::function<int32_t(char* buffer, int32_t size)>& read
   std::vector<char> block(static_cast<size_t>(blockSize), 0);
   int32_t got = read(block.data(), blockSize);
   while (got > 0) {
+    NoteTransferProgress();
     if (progress) progress(ClampToInt32(*done), progressTotal);
     *done += got;
     uint32_t written = 0;

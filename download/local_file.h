@@ -15,8 +15,20 @@
 bool FileCreate(const std::string& path, plat::File* file);
 
 // Free bytes on the disk that holds `folder` (the current folder when it is
-// empty); 0, with a level-4 log line, when the system cannot tell.
+// empty); kFreeSpaceUnknown, with a level-4 log line, when the system cannot
+// tell.
+constexpr int64_t kFreeSpaceUnknown = -1;
 int64_t GetDiskFreeBytes(const std::string& folder);
+
+// The up-front disk check of a transfer: true when the disk of `folder` is
+// known to hold less than twice the announced length. A missing length (-1)
+// and an unknown free space always pass; the writes still find a full disk.
+bool LacksRoomFor(int32_t contentLength, const std::string& folder);
+
+// Closes a file that a transfer has written: kFetchOk; kFetchDiskFull
+// ("disk is full") when the system could not finish its writes for lack of
+// room; kFetchOpenFailed when closing failed otherwise.
+int32_t CloseWrittenFile(plat::File& file, const std::string& localPath);
 
 // Bytes read and written per step of a body. A read of WinInet waits until
 // its buffer is full, so a larger one would delay progress and the check

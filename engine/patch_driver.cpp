@@ -317,20 +317,27 @@ void CPatchMain::OnFinish() {
     ReportError(19);
     return;
   }
-  SetState(kStateFinished);
   m_accumulatedTime += plat::TickCount() - m_stepStartTick;
   LogWrite(kLogTrace, "Patch is finished");
-  if (!ProcessDeleteList()) {
+  // The deletion list comes before the finished state: the launcher stops
+  // the engine as soon as it sees that state, and a list fetch still under
+  // way would then either hold the stop or be cut off on every run. Its
+  // fetch is bounded by the fetch procedure's no-progress limit, and a stop
+  // ends it at once.
+  const bool listSettled = ProcessDeleteList();
+  if (listSettled) {
+    ClearPendingFinish(m_downloadFolder);
+    if (m_flags & kFlagRemoveDownloadFolder) {
+      DeleteFolder(m_downloadFolder);
+      RecCreateDirectory(m_downloadFolder);
+    }
+  } else {
     // The finish stays recorded, and with it the download folder that holds
     // the record: the next start verifies the client and tries the list again.
     LogWrite(kLogError, "The deletion list is still to do; the next start finishes the run");
-    return;
   }
-  ClearPendingFinish(m_downloadFolder);
-  if (m_flags & kFlagRemoveDownloadFolder) {
-    DeleteFolder(m_downloadFolder);
-    RecCreateDirectory(m_downloadFolder);
-  }
+  // A stop that cut the list short wants no further message.
+  if (!m_stop.load()) SetState(kStateFinished);
 }
 
 void CPatchMain::OnSelfUpdateStart() {

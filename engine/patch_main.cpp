@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "download/fetch_result.h"
 #include "engine/folders.h"
 #include "engine/patch_log.h"
 #include "engine/version_file.h"
@@ -104,6 +105,11 @@ uint32_t CPatchMain::StartPatch() {
 uint32_t CPatchMain::StartSelfUpdate() { return CreateRunFolders() ? StartEngine(kEventSelfUpdateStart, 0) : 0; }
 
 void CPatchMain::StopAll() {
+  // First of all: the engine thread may itself be inside a fetch (the
+  // client CRC list, the deletion list) and the task thread inside a
+  // self-update fetch; each ends within a fraction of a second of this,
+  // so neither join below waits for a server.
+  SetTransferCancel();
   StopThread();
   for (auto& worker : m_taskWorkers) {
     worker->StopThread();
@@ -266,6 +272,7 @@ void CPatchMain::SetDownloaderForTesting(std::unique_ptr<CDownloader> downloader
 void CPatchMain::ResetForTesting() {
   m_stop.store(true);
   StopAll();
+  ClearTransferCancel();
   ClearEvents();
   m_stop.store(false);
   m_versions = Versions{};

@@ -137,7 +137,9 @@ class File {
   // CreateFileA. `share` is enforced on Windows only.
   bool Open(const std::string& path, uint32_t access, uint32_t share, uint32_t disposition);
   bool IsOpen() const;
-  void Close();
+  // CloseHandle: false (with LastError, kErrorDiskFull among them) when the
+  // system could not finish the file's writes; closed all the same.
+  bool Close();
 
   // ReadFile: *done < size only at the end of the file.
   bool Read(void* buffer, uint32_t size, uint32_t* done);

@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/abort_check.h"
+
 namespace plat {
 
 // Request flags: reload, no cache write, keep connection, pragma no-cache;
@@ -23,6 +25,12 @@ constexpr uint32_t kInetRequestFlagsSecure = 0x84C00100u;
 // redirects between HTTP and HTTPS and certificate date, name, authority and
 // revocation problems.
 constexpr uint32_t kInetSecurityRetryBits = 0xF180u;
+// The most a response head may take, status line and headers: a server that
+// sends header lines without end fails the request instead of holding it.
+// 64 KiB is far more than any real patch server sends.
+constexpr int32_t kHttpHeadLimitBytes = 65536;
+// Redirects the libcurl transport follows, as WinInet does by default.
+constexpr long kHttpMaxRedirects = 5;
 // The agent name the session presents.
 constexpr const char* kInetAgentName = "Dovra";
 
@@ -54,6 +62,11 @@ class InetRequest {
   InetRequest(const InetRequest&) = delete;
   InetRequest& operator=(const InetRequest&) = delete;
 
+  // Bounds for the next Open and its reads: connecting, the whole response
+  // head and each wait for body bytes get `receiveMs` (0: the client's
+  // defaults); `abort` ends a wait as a failure. libcurl asks `abort` during
+  // every wait, WinInet only between blocks and at its own time-outs.
+  void SetLimits(uint32_t receiveMs, AbortCheck abort);
   // GET of `path` (as is) from host:port; TLS when `secure`. True only for a
   // status of 200; `report` tells where it stopped otherwise.
   bool Open(const std::string& host, uint16_t port, const std::string& path, bool secure, InetOpenReport* report);

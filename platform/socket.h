@@ -4,13 +4,24 @@
 // Windows Sockets 2.2 is started once per process at the first Open (and
 // cleaned up at process exit); POSIX needs no start-up. A socket is owned by
 // one thread at a time. Every wait takes a time-out in milliseconds; 0 means
-// wait as long as the system lets it.
+// wait as long as the system lets it. An abort check, when set, is asked at
+// least every kAbortPollMs during a wait and ends it as a failure, so
+// another thread can stop a transfer that waits on a silent peer.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
+
+#include "platform/abort_check.h"
 
 namespace plat {
+
+// Runs `waitOnce(sliceMs)` (true when the socket became ready) in slices of
+// at most kAbortPollMs until it is ready, the time-out (0: none) has passed
+// or `abort` says stop. Both backends wait through it.
+bool WaitInSlices(uint32_t timeoutMs, const AbortCheck& abort, const std::function<bool(uint32_t sliceMs)>& waitOnce);
 
 class TcpSocket {
  public:
@@ -25,6 +36,9 @@ class TcpSocket {
   bool Open();
   bool IsOpen() const { return handle_ != kNoSocket; }
   void Close();
+
+  // Asked during every later wait of Connect, Receive and Accept.
+  void SetAbortCheck(AbortCheck abort) { abort_ = std::move(abort); }
 
   // Binds to INADDR_ANY (or the dotted address given) and the port; 0 picks one.
   bool Bind(uint16_t port, const char* dottedAddress = nullptr);
@@ -55,6 +69,7 @@ class TcpSocket {
  private:
   static constexpr intptr_t kNoSocket = -1;
   intptr_t handle_ = kNoSocket;
+  AbortCheck abort_;
 };
 
 // Resolves a host name or dotted address to an IPv4 address in network

@@ -328,12 +328,14 @@ bool File::Open(const std::string& path, uint32_t access, uint32_t /*share*/, ui
 
 bool File::IsOpen() const { return handle_ >= 0; }
 
-void File::Close() {
+bool File::Close() {
+  bool closed = true;
   if (handle_ >= 0) {
-    close(static_cast<int>(handle_));
+    closed = close(static_cast<int>(handle_)) == 0 || errno == EINTR || Fail(errno, path_);
     handle_ = -1;
   }
   path_.clear();
+  return closed;
 }
 
 bool File::Read(void* buffer, uint32_t size, uint32_t* done) {

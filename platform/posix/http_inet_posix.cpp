@@ -2,8 +2,14 @@
 // body block by block, as InternetReadFile does, instead of being pushed.
 #include <curl/curl.h>
 
+#include <strings.h>
+
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "platform/http_inet.h"
 #include "platform/posix/curl_session.h"
@@ -12,9 +18,9 @@ namespace plat {
 
 namespace {
 
-// Close to WinInet's own defaults, which the Windows build leaves in force.
+// Close to WinInet's own defaults, for a request that was given no limits.
+constexpr uint32_t kDefaultReceiveMs = 30000;
 constexpr long kConnectTimeoutSeconds = 60;
-constexpr long kStallSeconds = 30;
 
 }  // namespace
 
@@ -28,6 +34,14 @@ struct InetRequest::Impl {
   bool finished = false;
   CURLcode result = CURLE_OK;
   int32_t contentLength = -1;
+  uint32_t receiveMs = kDefaultReceiveMs;
+  AbortCheck abort;
+  // The response being read: its status and whether it named a Location,
+  // so the head of a redirect that libcurl follows is not taken as the end
+  // of the final head.
+  long headStatus = 0;
+  bool headLocation = false;
+  int32_t headBytes = 0;
 
   ~Impl() { CloseAll(); }
 
@@ -44,13 +58,29 @@ struct InetRequest::Impl {
     headEnded = finished = false;
     result = CURLE_OK;
     contentLength = -1;
+    headStatus = 0;
+    headLocation = false;
+    headBytes = 0;
   }
 
   static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
+    Impl* impl = static_cast<Impl*>(self);
     const size_t n = size * count;
-    // The blank line that ends the head.
-    if ((n == 2 && data[0] == '\r' && data[1] == '\n') || (n == 1 && data[0] == '\n')) {
-      static_cast<Impl*>(self)->headEnded = true;
+    impl->headBytes += static_cast<int32_t>(n);
+    if (impl->headBytes > kHttpHeadLimitBytes) return 0;  // ends the transfer as a failure
+    const std::string line(data, n);
+    if (line.compare(0, 5, "HTTP/") == 0) {
+      const size_t blank = line.find(' ');
+      impl->headStatus = blank == std::string::npos ? 0 : strtol(line.c_str() + blank + 1, nullptr, 10);
+      impl->headLocation = false;
+    } else if (line.size() >= 9 && strncasecmp(line.c_str(), "location:", 9) == 0) {
+      impl->headLocation = true;
+    } else if (line == "\r\n" || line == "\n") {
+      // The blank line that ends a head; an interim answer or a redirect
+      // that is followed has another head after it.
+      const bool interim = impl->headStatus >= 100 && impl->headStatus < 200;
+      const bool followed = impl->headStatus >= 300 && impl->headStatus < 400 && impl->headLocation;
+      if (!interim && !followed) impl->headEnded = true;
     }
     return n;
   }
@@ -76,8 +106,13 @@ struct InetRequest::Impl {
     curl_easy_setopt(easy, CURLOPT_NOPROXY, "127.0.0.1,localhost");
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 16384L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+    if (receiveMs != 0) curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(receiveMs));
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(receiveMs == 0 ? 30 : (receiveMs + 999) / 1000));
+    // WinInet follows redirects unless told not to; so does this client, a
+    // bounded number of times.
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kHttpMaxRedirects);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Impl::OnHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Impl::OnBody);
@@ -89,8 +124,14 @@ struct InetRequest::Impl {
     return curl_multi_add_handle(multi, easy) == CURLM_OK;
   }
 
-  // Moves the transfer on once, waiting up to a second for the socket.
+  void Fail(CURLcode code) {
+    finished = true;
+    result = code;
+  }
+
+  // Moves the transfer on once, waiting up to kAbortPollMs for the socket.
   void Pump() {
+    if (abort && abort()) return Fail(CURLE_ABORTED_BY_CALLBACK);
     int running = 0;
     if (curl_multi_perform(multi, &running) != CURLM_OK) {
       finished = true;
@@ -105,12 +146,20 @@ struct InetRequest::Impl {
       finished = true;
       return;
     }
-    curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    curl_multi_poll(multi, nullptr, 0, static_cast<int>(kAbortPollMs), nullptr);
   }
 
-  // Runs until the head has ended or the transfer is over.
+  // Runs until the head has ended or the transfer is over; the whole head,
+  // connection included, must come within the receive time-out.
   bool AwaitHead() {
-    while (!headEnded && !finished) Pump();
+    const auto start = std::chrono::steady_clock::now();
+    while (!headEnded && !finished) {
+      Pump();
+      if (receiveMs != 0 && !headEnded && !finished &&
+          std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(receiveMs)) {
+        Fail(CURLE_OPERATION_TIMEDOUT);
+      }
+    }
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     return status != 0 && (headEnded || result == CURLE_OK);
@@ -122,6 +171,11 @@ InetRequest::InetRequest() : impl_(std::make_unique<Impl>()) {}
 InetRequest::~InetRequest() = default;
 
 void InetRequest::Close() { impl_->CloseAll(); }
+
+void InetRequest::SetLimits(uint32_t receiveMs, AbortCheck abort) {
+  impl_->receiveMs = receiveMs;
+  impl_->abort = std::move(abort);
+}
 
 int32_t InetRequest::ContentLength() const { return impl_->contentLength; }
 
@@ -143,6 +197,7 @@ bool InetRequest::Open(const std::string& host, uint16_t port, const std::string
 
   if (!impl_->Start(url, false)) return fail(InetStep::kOpenRequest, CURLE_FAILED_INIT);
   if (!impl_->AwaitHead()) {
+    if (impl_->abort && impl_->abort()) return fail(InetStep::kSendSecure, static_cast<uint32_t>(impl_->result));
     // Like the WinInet path: one more try with certificate checks relaxed.
     report->firstSendFailed = true;
     report->firstSendError = static_cast<uint32_t>(impl_->result);

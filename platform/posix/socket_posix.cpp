@@ -17,15 +17,18 @@ namespace {
 
 int AsFd(intptr_t handle) { return static_cast<int>(handle); }
 
-// Waits for the events on the socket; true when one came before the time-out.
-bool WaitFor(int fd, short events, uint32_t timeoutMs) {
-  pollfd p{fd, events, 0};
-  const int wait = timeoutMs == 0 ? -1 : static_cast<int>(timeoutMs);
-  for (;;) {
-    const int n = poll(&p, 1, wait);
-    if (n < 0 && errno == EINTR) continue;
-    return n > 0;
-  }
+// Waits for the events on the socket; true when one came before the time-out
+// and before the abort check said stop.
+bool WaitFor(int fd, short events, uint32_t timeoutMs, const AbortCheck& abort) {
+  return WaitInSlices(timeoutMs, abort, [fd, events](uint32_t sliceMs) {
+    pollfd p{fd, events, 0};
+    const int wait = sliceMs == 0 ? -1 : static_cast<int>(sliceMs);
+    for (;;) {
+      const int n = poll(&p, 1, wait);
+      if (n < 0 && errno == EINTR) continue;
+      return n > 0;
+    }
+  });
 }
 
 }  // namespace
@@ -87,7 +90,7 @@ bool TcpSocket::Connect(const std::string& host, uint16_t port, uint32_t timeout
   fcntl(fd, F_SETFL, flags | O_NONBLOCK);
   int rc = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
   bool connected = rc == 0;
-  if (!connected && errno == EINPROGRESS && WaitFor(fd, POLLOUT, timeoutMs)) {
+  if (!connected && errno == EINPROGRESS && WaitFor(fd, POLLOUT, timeoutMs, abort_)) {
     int error = 0;
     socklen_t len = sizeof(error);
     connected = getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
@@ -107,7 +110,7 @@ int32_t TcpSocket::Send(const void* data, int32_t length) {
 
 int32_t TcpSocket::Receive(void* buffer, int32_t length, uint32_t timeoutMs) {
   if (handle_ == kNoSocket || length < 0) return -1;
-  if (!WaitFor(AsFd(handle_), POLLIN, timeoutMs)) return -1;
+  if (!WaitFor(AsFd(handle_), POLLIN, timeoutMs, abort_)) return -1;
   for (;;) {
     const ssize_t got = recv(AsFd(handle_), buffer, static_cast<size_t>(length), 0);
     if (got < 0 && errno == EINTR) continue;
@@ -118,7 +121,7 @@ int32_t TcpSocket::Receive(void* buffer, int32_t length, uint32_t timeoutMs) {
 bool TcpSocket::Listen(int backlog) { return handle_ != kNoSocket && listen(AsFd(handle_), backlog) == 0; }
 
 bool TcpSocket::Accept(TcpSocket* client, uint32_t timeoutMs) {
-  if (handle_ == kNoSocket || !WaitFor(AsFd(handle_), POLLIN, timeoutMs)) return false;
+  if (handle_ == kNoSocket || !WaitFor(AsFd(handle_), POLLIN, timeoutMs, abort_)) return false;
   const int fd = accept4(AsFd(handle_), nullptr, nullptr, SOCK_CLOEXEC);
   if (fd < 0) return false;
   client->Close();

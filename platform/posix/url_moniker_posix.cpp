@@ -17,9 +17,15 @@ size_t WriteToFile(char* data, size_t size, size_t count, void* file) {
   return static_cast<File*>(file)->Write(data, static_cast<uint32_t>(n), &done) ? n : 0;
 }
 
+// libcurl asks this at least once a second, also while nothing arrives.
+int AskAbort(void* abort, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const AbortCheck& check = *static_cast<const AbortCheck*>(abort);
+  return check && check() ? 1 : 0;
+}
+
 }  // namespace
 
-bool UrlDownloadToFile(const std::string& url, const std::string& localPath) {
+bool UrlDownloadToFile(const std::string& url, const std::string& localPath, const AbortCheck& abort) {
   if (!StartCurl()) return false;
   // The body goes to a side file first, so a failed download leaves the
   // target as it was.
@@ -36,6 +42,9 @@ bool UrlDownloadToFile(const std::string& url, const std::string& localPath) {
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &AskAbort);
+  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, const_cast<AbortCheck*>(&abort));
   curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_NOPROXY, "127.0.0.1,localhost");

@@ -127,12 +127,14 @@ bool File::Open(const std::string& path, uint32_t access, uint32_t share, uint32
 
 bool File::IsOpen() const { return handle_ != kNoHandle; }
 
-void File::Close() {
+bool File::Close() {
+  bool closed = true;
   if (handle_ != kNoHandle) {
-    ::CloseHandle(AsHandle(handle_));
+    closed = ::CloseHandle(AsHandle(handle_)) != FALSE;
     handle_ = kNoHandle;
   }
   path_.clear();
+  return closed;
 }
 
 bool File::Read(void* buffer, uint32_t size, uint32_t* done) {

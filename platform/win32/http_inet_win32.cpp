@@ -3,6 +3,8 @@
 
 #include "platform/http_inet.h"
 
+#include <utility>
+
 namespace plat {
 
 struct InetRequest::Impl {
@@ -10,6 +12,8 @@ struct InetRequest::Impl {
   HINTERNET connection = nullptr;
   HINTERNET request = nullptr;
   int32_t contentLength = -1;
+  DWORD receiveMs = 0;
+  AbortCheck abort;
 
   void CloseAll() {
     if (request) ::InternetCloseHandle(request);
@@ -24,6 +28,11 @@ InetRequest::InetRequest() : impl_(std::make_unique<Impl>()) {}
 InetRequest::~InetRequest() { Close(); }
 
 void InetRequest::Close() { impl_->CloseAll(); }
+
+void InetRequest::SetLimits(uint32_t receiveMs, AbortCheck abort) {
+  impl_->receiveMs = receiveMs;
+  impl_->abort = std::move(abort);
+}
 
 int32_t InetRequest::ContentLength() const { return impl_->contentLength; }
 
@@ -41,6 +50,13 @@ bool InetRequest::Open(const std::string& host, uint16_t port, const std::string
 
   impl_->internet = ::InternetOpenA(kInetAgentName, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   if (!impl_->internet) return fail(InetStep::kInternetOpen, ::GetLastError());
+  if (impl_->receiveMs != 0) {
+    // Children of the session handle inherit these.
+    DWORD ms = impl_->receiveMs;
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+      ::InternetSetOptionA(impl_->internet, option, &ms, sizeof(ms));
+    }
+  }
   impl_->connection =
       ::InternetConnectA(impl_->internet, host.c_str(), port, "", "", INTERNET_SERVICE_HTTP, 0, 0);
   if (!impl_->connection) return fail(InetStep::kConnect, ::GetLastError());
@@ -79,7 +95,7 @@ bool InetRequest::Open(const std::string& host, uint16_t port, const std::string
 }
 
 int32_t InetRequest::Read(void* buffer, uint32_t size) {
-  if (!impl_->request) return -1;
+  if (!impl_->request || (impl_->abort && impl_->abort())) return -1;
   DWORD got = 0;
   if (!::InternetReadFile(impl_->request, buffer, size, &got)) return -1;
   return static_cast<int32_t>(got);

@@ -33,8 +33,7 @@ bool StartWinsock() {
   return session.started();
 }
 
-// select() with a time-out in ms (0 = none); true when the socket is ready.
-bool WaitFor(SOCKET s, bool forWrite, uint32_t timeoutMs) {
+bool SelectOnce(SOCKET s, bool forWrite, uint32_t timeoutMs) {
   fd_set ready;
   fd_set failed;
   FD_ZERO(&ready);
@@ -45,6 +44,12 @@ bool WaitFor(SOCKET s, bool forWrite, uint32_t timeoutMs) {
   const int n = ::select(0, forWrite ? nullptr : &ready, forWrite ? &ready : nullptr, &failed,
                          timeoutMs == 0 ? nullptr : &tv);
   return n > 0 && FD_ISSET(s, &ready);
+}
+
+// select() with a time-out in ms (0 = none); true when the socket is ready
+// before the time-out and before the abort check said stop.
+bool WaitFor(SOCKET s, bool forWrite, uint32_t timeoutMs, const AbortCheck& abort) {
+  return WaitInSlices(timeoutMs, abort, [s, forWrite](uint32_t sliceMs) { return SelectOnce(s, forWrite, sliceMs); });
 }
 
 }  // namespace
@@ -101,7 +106,7 @@ bool TcpSocket::Connect(const std::string& host, uint16_t port, uint32_t timeout
   u_long nonBlocking = 1;
   ::ioctlsocket(s, FIONBIO, &nonBlocking);
   bool connected = ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-  if (!connected && ::WSAGetLastError() == WSAEWOULDBLOCK && WaitFor(s, true, timeoutMs)) {
+  if (!connected && ::WSAGetLastError() == WSAEWOULDBLOCK && WaitFor(s, true, timeoutMs, abort_)) {
     int error = 0;
     int len = sizeof(error);
     connected = ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) == 0 && error == 0;
@@ -119,7 +124,7 @@ int32_t TcpSocket::Send(const void* data, int32_t length) {
 
 int32_t TcpSocket::Receive(void* buffer, int32_t length, uint32_t timeoutMs) {
   if (handle_ == kNoSocket || length < 0) return -1;
-  if (!WaitFor(AsSocket(handle_), false, timeoutMs)) return -1;
+  if (!WaitFor(AsSocket(handle_), false, timeoutMs, abort_)) return -1;
   const int got = ::recv(AsSocket(handle_), static_cast<char*>(buffer), length, 0);
   return got == SOCKET_ERROR ? -1 : got;
 }
@@ -127,7 +132,7 @@ int32_t TcpSocket::Receive(void* buffer, int32_t length, uint32_t timeoutMs) {
 bool TcpSocket::Listen(int backlog) { return handle_ != kNoSocket && ::listen(AsSocket(handle_), backlog) == 0; }
 
 bool TcpSocket::Accept(TcpSocket* client, uint32_t timeoutMs) {
-  if (handle_ == kNoSocket || !WaitFor(AsSocket(handle_), false, timeoutMs)) return false;
+  if (handle_ == kNoSocket || !WaitFor(AsSocket(handle_), false, timeoutMs, abort_)) return false;
   const SOCKET s = ::accept(AsSocket(handle_), nullptr, nullptr);
   if (s == INVALID_SOCKET) return false;
   client->Close();
