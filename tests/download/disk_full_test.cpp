@@ -45,7 +45,6 @@ class DiskFullTest : public ::testing::Test {
     ASSERT_TRUE(server_.Started());
   }
   HttpTestServer server_;
-  dltest::ShortSocketTimeouts timeouts_;
 };
 
 TEST_F(DiskFullTest, AnnouncedLengthBeyondHalfTheFreeSpaceFailsBeforeWriting) {

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "engine/folders.h"
 #include "engine/patch_entry.h"
+#include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/system_info.h"
 #include "tests/download/download_test_support.h"
@@ -34,7 +36,6 @@ class FetchTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(server_.Started()); }
   HttpTestServer server_;
   TempDir dir_;
-  dltest::ShortSocketTimeouts timeouts_;
 };
 
 TEST_F(FetchTest, CreatesTheFoldersAndFetchesBySocket) {
@@ -99,6 +100,51 @@ TEST_F(FetchTest, CancelSetBeforeTheFirstPassIsReportedAsCanceled) {
   EXPECT_EQ(static_cast<uint32_t>(kFetchCanceled), GetFileFromServerV5(server_.Url("/c.bin"), dir_ / "c.bin", 1, nullptr));
   ClearTransferCancel();
   EXPECT_EQ(0u, server_.Requests().size());
+}
+
+// A stop must reach a fetch wherever its transfer waits (connecting, in the
+// head, in the body) and whichever transport comes next: the transports
+// never clear it. The receive time-out is the default, far longer than the
+// test, so only the stop can end these waits.
+TEST_F(FetchTest, AStopReachesATransferThatWaitsInTheHeadOrTheBody) {
+  HttpRoute endless;
+  endless.endlessHead = true;
+  HttpRoute stalled{Pattern(40000)};
+  stalled.stallAfter = 100;
+  stalled.stallMs = 60000;
+  server_.Set("/head", endless);
+  server_.Set("/body", stalled);
+  for (const char* path : {"/head", "/body"}) {
+    for (int32_t resume : {1, 0}) {
+      SCOPED_TRACE(std::string(path) + (resume ? " resumed" : " fresh"));
+      std::thread stopper([] {
+        plat::SleepMs(300);
+        SetTransferCancel();
+      });
+      const std::string local = dir_ / (std::string(path + 1) + std::to_string(resume));
+      const uint32_t result = GetFileFromServerV5(server_.Url(path), local, resume, nullptr);
+      stopper.join();
+      EXPECT_EQ(static_cast<uint32_t>(kFetchCanceled), result);
+      ClearTransferCancel();
+    }
+  }
+}
+
+// Servers that answer and then send nothing hold a fetch only as long as
+// its no-progress bound, over all servers, and never forever.
+TEST_F(FetchTest, ServersThatSendNothingAreGivenUpAfterTheNoProgressBound) {
+  LogCapture log;
+  dltest::ShortSocketTimeouts bounds(kDefaultConnectTimeoutMs, kDefaultReceiveTimeoutMs, 1500);
+  HttpTestServer second;
+  HttpRoute stalled{Pattern(40000)};
+  stalled.stallAfter = 0;
+  stalled.stallMs = 60000;
+  server_.Set("/s/f.bin", stalled);
+  second.Set("/s/f.bin", stalled);
+  const std::vector<std::string> servers = {server_.Url("/s"), second.Url("/s")};
+  EXPECT_EQ(static_cast<uint32_t>(kFetchFolderFailed), GetFileFromServers(servers, "f.bin", dir_ / "f.bin", 1, nullptr));
+  EXPECT_TRUE(log.Contains("No data for 1500 ms, gave up : URL [" + server_.Url("/s/f.bin") + "]"));
+  EXPECT_EQ(0, second.RequestCount("/s/f.bin"));  // the bound is for the file, not per server
 }
 
 TEST_F(FetchTest, UncreatableFolderIsResultThree) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/system_info.h"
 #include "tests/download/download_test_support.h"
 #include "tests/engine/log_capture.h"
 #include "tests/support/http_test_server.h"
@@ -101,6 +102,41 @@ TEST_F(InetTransferTest, TruncatedBodyIsABrokenConnection) {
   server_.Set("/t.bin", route);
   EXPECT_EQ(kFetchDisconnected, GetFileByInet(dir_ / "t.bin", server_.Url("/t.bin"), 0, nullptr));
   EXPECT_TRUE(log.Contains("Disconnected INET connection"));
+}
+
+constexpr char kWineHoldsTheHead[] =
+    "Wine's WinInet reads a head, redirects included, to its end even when its handles are closed from "
+    "another thread, which is how the Windows build ends it";
+
+// The system's client follows redirects; a loop of them fails, at the
+// client's own bound or (Wine's WinInet has none) at the head's time-out.
+TEST_F(InetTransferTest, RedirectsAreFollowedButNotForEver) {
+  const std::string body = Pattern(7000);
+  server_.Set("/real.bin", HttpRoute{body});
+  HttpRoute moved;
+  moved.status = 302;
+  moved.location = server_.Url("/real.bin");
+  server_.Set("/moved.bin", moved);
+  HttpRoute loop;
+  loop.status = 301;
+  loop.location = server_.Url("/loop.bin");
+  server_.Set("/loop.bin", loop);
+  ASSERT_EQ(kFetchOk, GetFileByInet(dir_ / "moved.bin", server_.Url("/moved.bin"), 0, nullptr));
+  EXPECT_EQ(body, ReadFileText(dir_ / "moved.bin"));
+  if (plat::RunningUnderWine()) GTEST_SKIP() << kWineHoldsTheHead;
+  dltest::ShortSocketTimeouts timeouts(5000, 2000);
+  EXPECT_EQ(kFetchOpenFailed, GetFileByInet(dir_ / "loop.bin", server_.Url("/loop.bin"), 0, nullptr));
+}
+
+// A head that never ends fails the request at the receive time-out, which
+// counts for the whole head.
+TEST_F(InetTransferTest, AnEndlessHeadFailsTheRequest) {
+  if (plat::RunningUnderWine()) GTEST_SKIP() << kWineHoldsTheHead;
+  dltest::ShortSocketTimeouts timeouts(5000, 1000);
+  HttpRoute endless;
+  endless.endlessHead = true;
+  server_.Set("/endless.bin", endless);
+  EXPECT_EQ(kFetchOpenFailed, GetFileByInet(dir_ / "endless.bin", server_.Url("/endless.bin"), 0, nullptr));
 }
 
 TEST_F(InetTransferTest, CancelDuringTheBodyStopsAfterTheBlock) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 
 #include "download/http_url.h"
 #include "tests/download/download_test_support.h"
@@ -60,7 +61,6 @@ class SocketTransferTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(server_.Started()); }
   HttpTestServer server_;
   TempDir dir_;
-  dltest::ShortSocketTimeouts timeouts_;
 };
 
 TEST_F(SocketTransferTest, FreshGetSendsExactHeadAndWritesBody) {
@@ -215,6 +215,7 @@ TEST_F(SocketTransferTest, TruncatedBodyIsABrokenConnection) {
 }
 
 TEST_F(SocketTransferTest, StalledServerRunsIntoTheReceiveTimeout) {
+  dltest::ShortSocketTimeouts timeouts;
   HttpRoute route{Pattern(50000)};
   route.stallAfter = 16384;
   route.stallMs = 5000;
@@ -250,6 +251,65 @@ TEST_F(SocketTransferTest, CancelDuringTheBodyStopsAfterTheBlock) {
   EXPECT_EQ(2, calls);
   EXPECT_TRUE(log.Contains("Canceled downloading"));
   ClearTransferCancel();
+}
+
+// Answers that are not what they should be: each ends in a result that
+// says so, and the file on disk never mixes bytes of two answers.
+struct FaultCase {
+  const char* name;
+  std::function<void(HttpRoute&)> plan;
+  std::string partial;        // on disk before the transfer, which resumes it when not empty
+  int32_t result;
+  std::string file;           // the file after the transfer
+};
+
+TEST_F(SocketTransferTest, FaultyAnswersEndInTheirResult) {
+  const std::string body = Pattern(3000, 9);
+  std::string overlongHead = "HTTP/1.1 200 OK\r\n";
+  while (overlongHead.size() <= 70000) overlongHead += "X-Padding: 0123456789abcdef0123456789abcdef\r\n";
+  overlongHead += "\r\nbody";
+  const FaultCase cases[] = {
+      // A head of the status line alone: the body starts right after it.
+      {"status line only", [](HttpRoute& r) { r.rawResponse = "HTTP/1.0 200 OK\r\n\r\nall of the body"; }, "", kFetchOk,
+       "all of the body"},
+      // A part that does not say where it starts cannot be placed.
+      {"206 without range", [](HttpRoute& r) { r.rawResponse = "HTTP/1.1 206 Partial\r\nContent-Length: 3\r\n\r\nxyz"; },
+       "0123456789", kFetchOpenFailed, "0123456789"},
+      // A partial file longer than the server's: it starts afresh.
+      {"unsatisfiable range", [](HttpRoute& r) { r.rangePastEndIs416 = true; }, std::string(4000, 'p'), kFetchOk, body},
+      {"content length too long",
+       [&](HttpRoute& r) {
+         r.contentLength = false;
+         r.extraHeaders = "Content-Length: " + std::to_string(body.size() + 10) + "\r\n";
+       },
+       "", kFetchDisconnected, body},
+      // Bytes past the announced length are no part of the file.
+      {"content length too short",
+       [&](HttpRoute& r) {
+         r.contentLength = false;
+         r.extraHeaders = "Content-Length: " + std::to_string(body.size() - 10) + "\r\n";
+       },
+       "", kFetchOk, body.substr(0, body.size() - 10)},
+      {"200 to a range", [](HttpRoute& r) { r.honorRange = false; }, body.substr(0, 1000) + "stale", kFetchOk, body},
+      {"head over 64 KiB", [&](HttpRoute& r) { r.rawResponse = overlongHead; }, "", kFetchOpenFailed, ""},
+      {"endless head", [](HttpRoute& r) { r.endlessHead = true; }, "", kFetchOpenFailed, ""},
+  };
+  // The endless head must end at the receive time-out, which counts for
+  // the whole head.
+  dltest::ShortSocketTimeouts timeouts(5000, 1500);
+  for (const FaultCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    HttpRoute route{body};
+    c.plan(route);
+    const std::string path = "/" + std::to_string(&c - cases);
+    server_.Set(path, route);
+    const std::string local = dir_ / path.substr(1);
+    if (!c.partial.empty()) {
+      ASSERT_TRUE(WriteFileText(local, c.partial));
+    }
+    EXPECT_EQ(c.result, GetFileBySocket(server_.Url(path), c.partial.empty() ? 0 : 1, local, nullptr));
+    EXPECT_EQ(c.file, ReadFileText(local));
+  }
 }
 
 TEST_F(SocketTransferTest, HttpsIsRefusedWithoutConnecting) {

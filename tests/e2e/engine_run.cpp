@@ -80,6 +80,10 @@ RunOutcome RunPatch(const std::string& clientFolder, const std::string& manifest
       }
       break;
     }
+    if (options.stopWhen && options.stopWhen()) {
+      outcome.stoppedEarly = true;
+      break;
+    }
     plat::WindowMessage message{};
     if (!window.Get(&message, 50)) continue;
     if (message.message == kError) {
@@ -100,7 +104,9 @@ RunOutcome RunPatch(const std::string& clientFolder, const std::string& manifest
     }
   }
   outcome.runMs = plat::TickCount() - start;
+  const uint32_t stopStart = plat::TickCount();
   PLV5_Uninit();
+  outcome.uninitMs = plat::TickCount() - stopStart;
   return outcome;
 }
 

@@ -26,6 +26,7 @@ struct RunOutcome {
   bool timedOut = false;
   std::vector<uint32_t> progressKinds;  // every progress message, in order
   uint32_t runMs = 0;                   // from PLV5_StartPatch to the end state or error
+  uint32_t uninitMs = 0;                // how long the closing PLV5_Uninit took
 };
 
 struct RunOptions {
@@ -35,6 +36,9 @@ struct RunOptions {
   // Called after every progress message with its number (0-based); true
   // stops the engine there, as closing the launcher does.
   std::function<bool(size_t)> stopAfter;
+  // Asked about every 50 ms whatever the engine posts; true stops the engine
+  // there, as closing the launcher does.
+  std::function<bool()> stopWhen;
 };
 
 // PLV5_Init, PLV5_StartPatch, then the window's loop until the run finishes,

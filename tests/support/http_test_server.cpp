@@ -93,8 +93,25 @@ void HttpTestServer::Serve(plat::TcpSocket client) {
     }
   }
   if (route.closeBeforeStatus) return;
+  if (!route.rawResponse.empty()) {
+    publish::SendAll(client, route.rawResponse.data(), route.rawResponse.size());
+    return;
+  }
+  if (route.endlessHead) {
+    // Bounded all the same: ten seconds of header lines at most, far beyond
+    // any head time-out the tests set.
+    std::string filler = "HTTP/1.1 200 OK\r\n";
+    for (int i = 0; i < 1000 && publish::SendAll(client, filler.data(), filler.size()); ++i) {
+      if (!SleepUnlessStopping(10)) return;
+      filler = "X-Filler-" + std::to_string(i) + ": and more to come\r\n";
+    }
+    return;
+  }
 
   const bool lower = route.lowerCaseHeaders;
+  const publish::ByteRange asked =
+      publish::ParseRange(publish::HeaderValue(head, "Range"), static_cast<uint64_t>(route.body.size()));
+  if (route.status == 200 && route.rangePastEndIs416 && asked.present && !asked.satisfiable) route.status = 416;
   std::string response;
   char line[256];
   if (route.status != 200) {

@@ -4,7 +4,8 @@
 // received. Faults are planned per path: no Content-Length, lower-case
 // headers, a 200 answer to a Range request, a status other than 200, a
 // connection dropped after N body bytes, a stall, a close before the status
-// line. Stopping joins every thread; a stall ends early when the server stops.
+// line, a head that never ends. Stopping joins every thread; a stall or an
+// endless head ends early when the server stops.
 #pragma once
 
 #include <atomic>
@@ -34,6 +35,9 @@ struct HttpRoute {
   uint32_t chunkDelayMs = 0;        // pause between 16 KiB pieces of the body
   std::string extraHeaders;         // raw header lines, each ending in CR LF
   std::string statusLine;           // replaces the status line (without CR LF) when set
+  std::string rawResponse;          // sent as it is instead of any answer, then the connection closes
+  bool rangePastEndIs416 = false;   // a range that starts at or past the end gets 416, as real servers answer
+  bool endlessHead = false;         // after the status line, a header line every 10 ms for 10 s, or until the peer or the server stops
 };
 
 class HttpTestServer {
