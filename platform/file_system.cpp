@@ -31,7 +31,7 @@ bool FileFaultInjected(FileFault operation, const std::string& path) {
     hook = g_hook;
   }
   if (!hook || !hook(operation, path)) return false;
-  SetLastError(operation == FileFault::kWrite ? kErrorDiskFull : kErrorAccessDenied);
+  SetLastError(operation == FileFault::kMove ? kErrorAccessDenied : kErrorDiskFull);
   return true;
 }
 

@@ -160,13 +160,14 @@ class File {
 };
 
 // Fault injection for tests (a seam that costs the product one flag test
-// per write or move): while a hook is installed, File::Write, the moves
-// above and the patch output stream ask it before they act, with the file's
-// path (the source of a move), and fail as the system would when it answers
-// true: a write with kErrorDiskFull, a move with kErrorAccessDenied. An
+// per write, close or move): while a hook is installed, File::Write,
+// File::Close, the moves above and the patch output stream ask it before
+// they act, with the file's path (the source of a move), and fail as the
+// system would when it answers true: a write or a close (whose handle is
+// closed all the same) with kErrorDiskFull, a move with kErrorAccessDenied. An
 // empty function removes the hook. Files opened before the hook was
 // installed are not seen.
-enum class FileFault { kWrite, kMove };
+enum class FileFault { kWrite, kMove, kClose };
 using FileFaultHook = std::function<bool(FileFault operation, const std::string& path)>;
 void SetFileFaultHookForTesting(FileFaultHook hook);
 // True when the installed hook asks this operation to fail; always false

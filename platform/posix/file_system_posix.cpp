@@ -331,7 +331,9 @@ bool File::IsOpen() const { return handle_ >= 0; }
 bool File::Close() {
   bool closed = true;
   if (handle_ >= 0) {
+    const bool injected = !path_.empty() && FileFaultInjected(FileFault::kClose, path_);
     closed = close(static_cast<int>(handle_)) == 0 || errno == EINTR || Fail(errno, path_);
+    if (injected) closed = FailWith(kErrorDiskFull);
     handle_ = -1;
   }
   path_.clear();

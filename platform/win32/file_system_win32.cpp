@@ -130,7 +130,9 @@ bool File::IsOpen() const { return handle_ != kNoHandle; }
 bool File::Close() {
   bool closed = true;
   if (handle_ != kNoHandle) {
-    closed = ::CloseHandle(AsHandle(handle_)) != FALSE;
+    const bool injected = !path_.empty() && FileFaultInjected(FileFault::kClose, path_);
+    closed = ::CloseHandle(AsHandle(handle_)) != FALSE && !injected;
+    if (injected) SetLastError(kErrorDiskFull);
     handle_ = kNoHandle;
   }
   path_.clear();

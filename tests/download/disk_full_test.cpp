@@ -9,6 +9,9 @@
 
 #include "download/http_inet.h"
 #include "download/http_socket.h"
+#include "download/local_file.h"
+#include "platform/file_system.h"
+#include "platform/path.h"
 #include "platform/system_info.h"
 #include "tests/download/download_test_support.h"
 #include "tests/engine/log_capture.h"
@@ -68,6 +71,28 @@ TEST_F(DiskFullTest, WriteIntoAFullVolumeIsResultFive) {
   EXPECT_EQ(kFetchDiskFull, GetFileBySocket(server_.Url("/nolen.bin"), 0, target, nullptr));
   if (volume.Mounted()) std::remove(target.c_str());
   EXPECT_EQ(kFetchDiskFull, GetFileByInet(target2, server_.Url("/nolen.bin"), 0, nullptr));
+}
+
+// The disk failures that say nothing of the room for a file, in every
+// build: a free-space query that fails lets the transfer try, and a close
+// that could not finish the file for lack of room is a full disk, not a
+// success.
+TEST(DiskRoomTest, UnknownFreeSpacePassesAndAFailedCloseIsReported) {
+  testsupport::TempDir dir;
+  LogCapture log;
+  EXPECT_FALSE(LacksRoomFor(1000, dir / "missing\\"));
+  EXPECT_TRUE(log.Contains("Failed to get disk free space"));
+
+  HttpTestServer server;
+  ASSERT_TRUE(server.Started());
+  server.Set("/c.bin", HttpRoute{Pattern(5000)});
+  plat::SetFileFaultHookForTesting([](plat::FileFault operation, const std::string& path) {
+    return operation == plat::FileFault::kClose && plat::FileNameOf(path).compare(0, 5, "close") == 0;
+  });
+  EXPECT_EQ(kFetchDiskFull, GetFileBySocket(server.Url("/c.bin"), 0, dir / "close1.bin", nullptr));
+  EXPECT_EQ(kFetchDiskFull, GetFileByInet(dir / "close2.bin", server.Url("/c.bin"), 0, nullptr));
+  plat::SetFileFaultHookForTesting(nullptr);
+  EXPECT_TRUE(log.Contains("disk is full"));
 }
 
 }  // namespace

@@ -576,6 +576,23 @@ struct MatrixFault {
 
 class FaultMatrixTest : public DriverScenarioTest, public ::testing::WithParamInterface<MatrixTarget> {};
 
+// The sanitizer builds look for memory and thread faults on the paths the
+// matrix takes, not for other results: they run three of its faults, the
+// native and Windows builds all of them.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define PATCHER_SANITIZED_BUILD 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define PATCHER_SANITIZED_BUILD 1
+#endif
+#ifdef PATCHER_SANITIZED_BUILD
+constexpr bool kShortMatrix = true;
+#else
+constexpr bool kShortMatrix = false;
+#endif
+
 // Every fault of every server at once ends the run within the bounds (here
 // short ones: 500 ms to receive, 1.5 s without data per file) in success or
 // the file's own code, and a run against good servers then converges.
@@ -626,11 +643,12 @@ TEST_P(FaultMatrixTest, EachFaultEndsInSuccessOrItsCodeAndAGoodServerConverges) 
   const bool resumed = std::string(target.file).find(".cab") != std::string::npos;
   for (const MatrixFault& fault : faults) {
     SCOPED_TRACE(fault.name);
-    if (!resumed && std::string(fault.name) == "200 to a range") continue;
+    const std::string name = fault.name;
+    if (!resumed && name == "200 to a range") continue;
+    if (kShortMatrix && name != "stall during the body" && name != "length too short" && name != "endless head") continue;
     // Wine's WinInet and URL moniker wait for a silent server or an endless
     // head to the server's end whatever their time-outs and handles say;
     // the transfers of our own are checked under Wine in the download tests.
-    const std::string name = fault.name;
     if (plat::RunningUnderWine() && (name.find("stall") != std::string::npos || name == "endless head")) {
       fprintf(stderr, "skipped under Wine: %s of the %s\n", fault.name, target.name);
       continue;
