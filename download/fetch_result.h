@@ -23,10 +23,11 @@ using TransferProgress = std::function<void(int32_t done, int32_t total)>;
 
 // The cancel flag: set from any thread, tested by the fetch procedure
 // before every attempt and by the transfers during every wait (at least
-// every plat::kAbortPollMs) and after every block. It stays set until the
-// engine starts anew (PLV5_Init): a transfer that cleared it when it began
-// would swallow a stop that came while an earlier transport of the same
-// fetch was still connecting.
+// every plat::kAbortPollMs) and after every block. The stop that sets it
+// clears it once every thread it ended has been joined, and PLV5_Init
+// clears it too; a transfer that cleared it when it began would swallow a
+// stop that came while an earlier transport of the same fetch was still
+// connecting.
 void SetTransferCancel();
 void ClearTransferCancel();
 bool IsTransferCanceled();

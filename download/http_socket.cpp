@@ -270,7 +270,7 @@ int32_t GetFileBySocket(const std::string& url, int32_t resume, const std::strin
   int32_t requestedOffset = resumeOffset;
   if (!SendHttpGet(socket, url, nullptr, &contentLength, &resumeOffset)) {
     if (requestedOffset == 0 || LastHttpStatus() != 416) return kFetchOpenFailed;
-    // The partial file is at least as long as the server's file: no range
+    // The partial file is longer than the server's file: no range
     // of it will ever be served, so the file starts afresh.
     LogWrite(kLogError, "Range not satisfiable, the file is fetched afresh : %s", localPath.c_str());
     file.Seek(0, 0);

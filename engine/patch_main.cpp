@@ -121,6 +121,9 @@ void CPatchMain::StopAll() {
     m_downloader->Stop();
     m_downloader.reset();
   }
+  // Every thread that could be fetching has ended: the next fetch of this
+  // process, whoever makes it, must not find the stop still set.
+  ClearTransferCancel();
 }
 
 void CPatchMain::Uninit() {
@@ -272,7 +275,6 @@ void CPatchMain::SetDownloaderForTesting(std::unique_ptr<CDownloader> downloader
 void CPatchMain::ResetForTesting() {
   m_stop.store(true);
   StopAll();
-  ClearTransferCancel();
   ClearEvents();
   m_stop.store(false);
   m_versions = Versions{};
