@@ -64,8 +64,9 @@ class InetRequest {
 
   // Bounds for the next Open and its reads: connecting, the whole response
   // head and each wait for body bytes get `receiveMs` (0: the client's
-  // defaults); `abort` ends a wait as a failure. libcurl asks `abort` during
-  // every wait, WinInet only between blocks and at its own time-outs.
+  // defaults); `abort` ends a wait as a failure. libcurl takes both and asks
+  // `abort` during every wait; WinInet keeps its own time-outs and asks
+  // `abort` only between blocks.
   void SetLimits(uint32_t receiveMs, AbortCheck abort);
   // GET of `path` (as is) from host:port; TLS when `secure`. True only for a
   // status of 200; `report` tells where it stopped otherwise.

@@ -9,9 +9,9 @@
 
 namespace plat {
 
-// True when the URL's body is now in `localPath`. `abort` ends the wait as a
-// failure; the Windows call, which cannot be stopped, is then left to end on
-// its own time-outs, and what it wrote is removed.
+// True when the URL's body is now in `localPath`. `abort` ends the download
+// as a failure where the system's call lets it be asked (libcurl); the
+// Windows call runs to its own time-outs.
 bool UrlDownloadToFile(const std::string& url, const std::string& localPath, const AbortCheck& abort = AbortCheck());
 
 }  // namespace plat

@@ -43,7 +43,9 @@ bool SelectOnce(SOCKET s, bool forWrite, uint32_t timeoutMs) {
   timeval tv{static_cast<long>(timeoutMs / 1000), static_cast<long>((timeoutMs % 1000) * 1000)};
   const int n = ::select(0, forWrite ? nullptr : &ready, forWrite ? &ready : nullptr, &failed,
                          timeoutMs == 0 ? nullptr : &tv);
-  return n > 0 && FD_ISSET(s, &ready);
+  // A failed socket ends the wait too: the caller's connect or receive
+  // then reports the failure.
+  return n > 0;
 }
 
 // select() with a time-out in ms (0 = none); true when the socket is ready
