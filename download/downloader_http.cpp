@@ -59,7 +59,10 @@ int32_t CDownloaderHTTP::QueueTransfer(const DownloadRequest& request) {
 
 int32_t CDownloaderHTTP::Cancel(const DownloadRequest& /*request*/) {
   SetTransferCancel();
-  plat::SleepMs(m_cancelWaitMs);
+  // A fixed pause here made every stop take a second, even with nothing
+  // in flight; the wait ends as soon as the transfer does.
+  std::unique_lock<std::mutex> lock(m_transferLock);
+  m_transferEnded.wait_for(lock, std::chrono::milliseconds(m_cancelWaitMs), [this] { return !m_transferRunning; });
   return 0;
 }
 
@@ -83,10 +86,16 @@ void CDownloaderHTTP::Run() {
         request = m_transfers.front();
         m_transfers.pop_front();
         found = true;
+        m_transferRunning = true;
       }
     }
     if (!found) continue;
     Transfer(request);
+    {
+      std::lock_guard<std::mutex> lock(m_transferLock);
+      m_transferRunning = false;
+    }
+    m_transferEnded.notify_all();
   }
 }
 

@@ -37,8 +37,9 @@ class CDownloaderHTTP : public CDownloader, public CWorker {
   // transfer queue are discarded with the object.
   void Stop() override;
   int32_t QueueTransfer(const DownloadRequest& request) override;
-  // Sets the cancel flag and returns 0 after one second, long enough for
-  // a transfer between blocks to notice it.
+  // Sets the cancel flag and returns 0 once no transfer runs: at once when
+  // none was running, else when the running one has noticed the flag and
+  // ended, after one second at most.
   int32_t Cancel(const DownloadRequest& request) override;
   int32_t Update() override { return 0; }
 
@@ -61,6 +62,8 @@ class CDownloaderHTTP : public CDownloader, public CWorker {
   std::mutex m_transferLock;
   std::deque<DownloadRequest> m_transfers;
   std::condition_variable m_transferQueued;
+  bool m_transferRunning = false;  // under m_transferLock
+  std::condition_variable m_transferEnded;
   uint32_t m_lastSampleTick = 0;
   int32_t m_lastSampleBytes = 0;
   uint32_t m_cancelWaitMs = 1000;

@@ -212,8 +212,10 @@ bool ParseHttpResponseHead(const HeadReceive& receive, int32_t* contentLength, i
             if (*digit != '\0' && contentLength != nullptr) *contentLength = ParseDecimal(digit);
           }
         } else if (used >= 21 && memcmp(line, "Content-Range: bytes ", 21) == 0) {
-          rangeStart = ParseDecimal(line + 21);
-          named = true;
+          // Only a first byte position places the part: "bytes -2" or
+          // "bytes */100" would put it before the file or nowhere.
+          named = line[21] >= '0' && line[21] <= '9';
+          rangeStart = named ? ParseDecimal(line + 21) : 0;
         }
       }
       afterHeaderLine = true;

@@ -275,6 +275,9 @@ TEST_F(SocketTransferTest, FaultyAnswersEndInTheirResult) {
       // A part that does not say where it starts cannot be placed.
       {"206 without range", [](HttpRoute& r) { r.rawResponse = "HTTP/1.1 206 Partial\r\nContent-Length: 3\r\n\r\nxyz"; },
        "0123456789", kFetchOpenFailed, "0123456789"},
+      {"206 with a range before the file",
+       [](HttpRoute& r) { r.rawResponse = "HTTP/1.1 206 Partial\r\nContent-Range: bytes -2\r\n\r\nxyz"; },
+       "0123456789", kFetchOpenFailed, "0123456789"},
       // A partial file longer than the server's: it starts afresh.
       {"unsatisfiable range", [](HttpRoute& r) { r.rangePastEndIs416 = true; }, std::string(4000, 'p'), kFetchOk, body},
       {"content length too long",
