@@ -71,7 +71,7 @@ uint32_t CPatchMain::VisitExpectedFiles(const ExpectedFileVisitor& visit) {
     SetStatusText(m_liveStatus.taskText, name.c_str());
     PublishProgress(11);
     const std::string path = m_workingFolder + name;
-    if (!visit(name, crc, path, GetFileCrcText(path))) break;
+    if (!visit(name, crc, path, m_crcCache.FileCrcText(path))) break;
   }
   m_liveStatus.taskPercent = 100.0f;
   PublishProgress(12);
@@ -109,7 +109,7 @@ uint32_t CPatchMain::CheckSumCheck() {
         m_liveStatus.taskPercent += 100.0f / static_cast<float>(files.size());
         SetStatusText(m_liveStatus.taskText, relative.c_str());
         PublishProgress(11);
-        LogWrite(kLogDetail, "FILE [%s] CRC [%s]", relative.c_str(), GetFileCrcText(file).c_str());
+        LogWrite(kLogDetail, "FILE [%s] CRC [%s]", relative.c_str(), m_crcCache.FileCrcText(file).c_str());
       }
       m_liveStatus.taskPercent = 100.0f;
       PublishProgress(12);

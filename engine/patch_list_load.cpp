@@ -119,7 +119,7 @@ uint32_t CPatchMain::LoadPatchList(uint32_t version) {
         isDiff = false;
         break;
       }
-      const std::string crc = GetFileCrcText(clientPath);
+      const std::string crc = m_crcCache.FileCrcText(clientPath);
       if (!CrcTextMatches(crc, file.oldCrc)) {
         LogWrite(kLogDetail, "Checksums are different [%s]. It will download normal patch file", file.name.c_str());
         isDiff = false;

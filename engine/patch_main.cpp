@@ -94,6 +94,7 @@ uint32_t CPatchMain::StartPatch() {
   m_expectedCrcs.clear();
   m_shippedIn.clear();
   m_normalCabCrcs.clear();
+  m_crcCache.Clear();
   ResetVersionState();
   if (!CreateRunFolders()) return 0;
   // Before the run touches a client file: whatever happens to the process
@@ -282,6 +283,8 @@ void CPatchMain::ResetForTesting() {
   m_expectedCrcs.clear();
   m_shippedIn.clear();
   m_normalCabCrcs.clear();
+  m_crcCache.Clear();
+  m_crcCache.SetStampStepForTesting(CFileCrcCache::kStampStepNs);
   m_verifyBase = 0;
   m_hasLastRequest = false;
   m_requestAttempts = 0;

@@ -19,6 +19,7 @@
 
 #include "apply/task_host.h"
 #include "download/downloader.h"
+#include "engine/file_crc_cache.h"
 #include "engine/patch_list.h"
 #include "engine/patch_types.h"
 #include "workers/msg_proc.h"
@@ -155,6 +156,9 @@ class CPatchMain : public CWorker, public CMsgProc, public NotifierDownloadStatu
   void AddTaskWorkerForTesting(std::unique_ptr<CTaskWorker> worker);
   void SetDownloaderForTesting(std::unique_ptr<CDownloader> downloader);
   void ResetForTesting();
+  // Below zero: CRCs of files written a moment ago are kept too.
+  void SetCrcStampStepForTesting(int64_t stepNs) { m_crcCache.SetStampStepForTesting(stepNs); }
+  uint64_t CrcReadsForTesting() const { return m_crcCache.ReadsForTesting(); }
   ExpectedCrcMap& ExpectedCrcsForTesting() { return m_expectedCrcs; }
   void SetDownloadUrlsForTesting(const std::vector<std::string>& urls) { m_downloadUrls = urls; }
   void SetFlagsForTesting(uint32_t flags) { m_flags = flags; }
@@ -225,6 +229,8 @@ class CPatchMain : public CWorker, public CMsgProc, public NotifierDownloadStatu
 
   PatchList m_CurrentPatchList;
   ExpectedCrcMap m_expectedCrcs;
+  // The list loads and the verification read client files through it.
+  CFileCrcCache m_crcCache;
   // Where the newest list that names a file ships it, by lower-cased name.
   struct ShippedFile {
     std::string name;  // as the list spells it

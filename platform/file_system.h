@@ -78,6 +78,30 @@ bool CopyOneFile(const std::string& from, const std::string& to, bool failIfExis
 // Size of an existing file.
 bool FileSize(const std::string& path, uint64_t* size);
 
+// What tells a file's present contents apart without reading them: the
+// volume and file identity, the size, and the times of the last write and
+// of the last change to the file or its metadata, in nanoseconds since 1970
+// (on POSIX the change time is st_ctime, which no caller can set; on Windows
+// it is the ChangeTime of the file's basic information, or the write time
+// where the file system has none).
+struct FileStamp {
+  uint64_t volume = 0;
+  uint64_t id = 0;
+  uint64_t size = 0;
+  int64_t modifiedNs = 0;
+  int64_t changedNs = 0;
+  bool operator==(const FileStamp& other) const {
+    return volume == other.volume && id == other.id && size == other.size && modifiedNs == other.modifiedNs &&
+           changedNs == other.changedNs;
+  }
+  bool operator!=(const FileStamp& other) const { return !(*this == other); }
+};
+// The stamp of an existing file (not a folder).
+bool GetFileStamp(const std::string& path, FileStamp* stamp);
+// The time of the clock the file system stamps files with, in the same
+// unit as FileStamp.
+int64_t FileClockNowNs();
+
 // One entry of a folder listing.
 struct FindEntry {
   std::string name;     // the name within the folder

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -231,6 +232,25 @@ bool FileSize(const std::string& path, uint64_t* size) {
   if (S_ISDIR(st.st_mode)) return FailWith(kErrorAccessDenied);
   *size = static_cast<uint64_t>(st.st_size);
   return true;
+}
+
+bool GetFileStamp(const std::string& path, FileStamp* stamp) {
+  const std::string native = ToNativePath(path);
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) return Fail(errno, native);
+  if (S_ISDIR(st.st_mode)) return FailWith(kErrorAccessDenied);
+  stamp->volume = static_cast<uint64_t>(st.st_dev);
+  stamp->id = static_cast<uint64_t>(st.st_ino);
+  stamp->size = static_cast<uint64_t>(st.st_size);
+  stamp->modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp->changedNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  return true;
+}
+
+int64_t FileClockNowNs() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 bool FindEntries(const std::string& pattern, std::vector<FindEntry>* entries) {

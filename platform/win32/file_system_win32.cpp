@@ -61,6 +61,54 @@ bool FileSize(const std::string& path, uint64_t* size) {
   return true;
 }
 
+namespace {
+
+// FILETIME (100 ns since 1601) in nanoseconds since 1970.
+int64_t UnixNs(LARGE_INTEGER time) { return (time.QuadPart - 116444736000000000LL) * 100; }
+
+int64_t UnixNs(FILETIME time) {
+  LARGE_INTEGER value;
+  value.LowPart = time.dwLowDateTime;
+  value.HighPart = static_cast<LONG>(time.dwHighDateTime);
+  return UnixNs(value);
+}
+
+}  // namespace
+
+bool GetFileStamp(const std::string& path, FileStamp* stamp) {
+  // Asking for no access reads the attributes of a file that others hold
+  // open for writing, without a sharing violation.
+  HANDLE file = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  FILE_BASIC_INFO basic;
+  const bool known = ::GetFileInformationByHandle(file, &info) != 0;
+  const bool changeKnown = known && ::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) != 0;
+  const DWORD error = ::GetLastError();
+  ::CloseHandle(file);
+  if (!known) {
+    ::SetLastError(error);
+    return false;
+  }
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  stamp->volume = info.dwVolumeSerialNumber;
+  stamp->id = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  stamp->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  stamp->modifiedNs = UnixNs(info.ftLastWriteTime);
+  stamp->changedNs = changeKnown && basic.ChangeTime.QuadPart != 0 ? UnixNs(basic.ChangeTime) : stamp->modifiedNs;
+  return true;
+}
+
+int64_t FileClockNowNs() {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  return UnixNs(now);
+}
+
 bool FindEntries(const std::string& pattern, std::vector<FindEntry>* entries) {
   entries->clear();
   WIN32_FIND_DATAA data;

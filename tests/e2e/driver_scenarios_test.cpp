@@ -10,6 +10,7 @@
 #include "download/fetch_result.h"
 #include "download/http_socket.h"
 #include "engine/patch_entry.h"
+#include "engine/patch_main.h"
 #include "engine/patch_types.h"
 #include "platform/system_info.h"
 #include "tests/e2e/engine_run.h"
@@ -538,10 +539,17 @@ TEST_F(DriverScenarioTest, ARepairHealsDamagedFilesWithOnlyTheirCabinets) {
 
   e2e::RunOptions repair;
   repair.flags = 5 | kFlagRepair;
+  // The files were written a moment ago; a player's were not.
+  CPatchMain::Instance().SetCrcStampStepForTesting(-3'600'000'000'000);
   const e2e::RunOutcome outcome = Run(repair);
+  const uint64_t reads = CPatchMain::Instance().CrcReadsForTesting();
+  CPatchMain::Instance().SetCrcStampStepForTesting(CFileCrcCache::kStampStepNs);
   EXPECT_EQ(0u, outcome.initResult);
   ASSERT_TRUE(outcome.finished) << outcome.errorCode;
   EXPECT_EQ("", Differences());
+  // The check, the heal's walk and the check after it read every file once,
+  // and each of the three healed files once more.
+  EXPECT_LE(reads, repo_.ExpectedTree().size() + 3);
   EXPECT_EQ((std::vector<std::string>{"/a/101/1N.cab", "/a/101/2N.cab", "/a/103/1N.cab"}), CabinetRequests());
   for (const char* list : {"/a/101/version.list", "/a/102/version.list", "/a/103/version.list"}) {
     EXPECT_EQ(1, server_.RequestCount(list)) << list;
