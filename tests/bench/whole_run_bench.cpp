@@ -30,7 +30,6 @@
 #include <fstream>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -208,14 +207,16 @@ int main(int argc, char** argv) {
     fs::remove_all(client);
     fs::copy(game + "v1", client, fs::copy_options::recursive);
     if (!Run(patchtool + " init-client " + Quoted(client) + " 1" + quiet)) return 1;
-    // A player's client was written long before a run, not a moment ago;
-    // the engine trusts no CRC it read from a file written within the last
-    // two seconds.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
     // Each side starts with nothing of the other's (or the set-up's) writes
     // pending: gigabytes of dirty pages flushed during one side only would
     // slow that side's writes and weigh on the ratio.
     sync();
+    // And each side writes into memory that the other side's last results
+    // have just given back. On a virtual machine, memory left free for a
+    // few seconds returns to the host, and the next writes into it cost up
+    // to ten times as much: freed just before a side, it is equally warm
+    // for both.
+    fs::remove_all(tools);
     // The tools run in this process too: only the first round's high-water
     // mark is the engine's.
     if (round == 0) peakBefore = PeakMiB();
@@ -239,6 +240,7 @@ int main(int argc, char** argv) {
     }
 
     // ---- the tools, on what the engine fetched
+    fs::remove_all(client);
     if (round == 0) {
       std::set<std::string> seen;
       for (const testsupport::NginxRequest& request : nginx.Requests()) {
@@ -248,7 +250,6 @@ int main(int argc, char** argv) {
         }
       }
     }
-    fs::remove_all(tools);
     fs::create_directories(tools);
     std::string config;
     for (size_t i = 0; i < fetched.size(); ++i) {
