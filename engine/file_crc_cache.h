@@ -1,8 +1,8 @@
 // The CRCs of client files computed during one patch run, kept while the
-// file is provably unchanged. A run that steps through several versions
-// reads every client file in each list load and again in the verification;
-// on a client of many gigabytes most of those reads find files no version
-// touched. A kept CRC is used only while the file's stamp (identity, size,
+// file is provably unchanged. A repair or a heal walks the whole client up
+// to three times (the check, the heal's walk, the check after it); on a
+// client of many gigabytes all but the healed files are the same each time.
+// A kept CRC is used only while the file's stamp (identity, size,
 // write and change times) is exactly the one it had while it was read, and
 // it is kept only for a file whose stamps were then older than the read by
 // more than the coarsest time step of the file systems a client may live on:
