@@ -9,9 +9,11 @@
 
 namespace plat {
 
-// True when the URL's body is now in `localPath`. `abort` ends the download
-// as a failure where the system's call lets it be asked (libcurl); the
-// Windows call runs to its own time-outs.
+// True when the URL's body is now in `localPath`. `abort`, asked at least
+// every kAbortPollMs, ends the download as a failure: libcurl ends it; the
+// Windows call, which has no way to be asked, runs on a thread of its own
+// that the waiting thread leaves behind, and it removes its side file when
+// it returns.
 bool UrlDownloadToFile(const std::string& url, const std::string& localPath, const AbortCheck& abort = AbortCheck());
 
 }  // namespace plat

@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/system_info.h"
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "download/fetch_result.h"
+#include "platform/clock.h"
+#include "platform/url_moniker.h"
 #include "tests/download/download_test_support.h"
 #include "tests/engine/log_capture.h"
 #include "tests/support/http_test_server.h"
@@ -104,12 +110,9 @@ TEST_F(InetTransferTest, TruncatedBodyIsABrokenConnection) {
   EXPECT_TRUE(log.Contains("Disconnected INET connection"));
 }
 
-constexpr char kWineHoldsTheHead[] =
-    "Wine's WinInet reads a head, redirects included, to its end even when its handles are closed from "
-    "another thread, which is how the Windows build ends it";
-
 // The system's client follows redirects; a loop of them fails, at the
-// client's own bound or (Wine's WinInet has none) at the head's time-out.
+// client's own bound or (Wine's WinInet has none) when the wait for the
+// head runs out.
 TEST_F(InetTransferTest, RedirectsAreFollowedButNotForEver) {
   const std::string body = Pattern(7000);
   server_.Set("/real.bin", HttpRoute{body});
@@ -123,7 +126,6 @@ TEST_F(InetTransferTest, RedirectsAreFollowedButNotForEver) {
   server_.Set("/loop.bin", loop);
   ASSERT_EQ(kFetchOk, GetFileByInet(dir_ / "moved.bin", server_.Url("/moved.bin"), 0, nullptr));
   EXPECT_EQ(body, ReadFileText(dir_ / "moved.bin"));
-  if (plat::RunningUnderWine()) GTEST_SKIP() << kWineHoldsTheHead;
   dltest::ShortSocketTimeouts timeouts(5000, 2000);
   EXPECT_EQ(kFetchOpenFailed, GetFileByInet(dir_ / "loop.bin", server_.Url("/loop.bin"), 0, nullptr));
 }
@@ -131,7 +133,6 @@ TEST_F(InetTransferTest, RedirectsAreFollowedButNotForEver) {
 // A head that never ends fails the request at the receive time-out, which
 // counts for the whole head.
 TEST_F(InetTransferTest, AnEndlessHeadFailsTheRequest) {
-  if (plat::RunningUnderWine()) GTEST_SKIP() << kWineHoldsTheHead;
   dltest::ShortSocketTimeouts timeouts(5000, 1000);
   HttpRoute endless;
   endless.endlessHead = true;
@@ -152,6 +153,60 @@ TEST_F(InetTransferTest, CancelDuringTheBodyStopsAfterTheBlock) {
   EXPECT_EQ(1, calls);
   EXPECT_TRUE(log.Contains("Canceled downloading"));
   ClearTransferCancel();
+}
+
+// A stop reaches the system's transfers wherever they wait, in a head that
+// never ends (ten seconds of header lines) and in a body that stalls for a
+// minute: their calls cannot be asked, so the waiting thread leaves them
+// behind. What they leave ends with its server: no side file remains and a
+// download's target was never written.
+TEST(SystemTransfersTest, AStopEndsTheirWaitsAndTheyLeaveNoSideFile) {
+  TempDir dir;
+  using Fetch = std::function<bool(const std::string& url, const std::string& local)>;
+  const std::pair<const char*, Fetch> transfers[] = {
+      {"inet", [](const std::string& url, const std::string& local) { return GetFileByInet(local, url, 0, nullptr) == kFetchOk; }},
+      {"moniker", [](const std::string& url, const std::string& local) {
+         return plat::UrlDownloadToFile(url, local, &ShouldAbortTransfer);
+       }}};
+  {
+    HttpTestServer server;
+    HttpRoute endless;
+    endless.endlessHead = true;
+    server.Set("/head", endless);
+    HttpRoute stalled{Pattern(40000)};
+    stalled.stallAfter = 100;
+    stalled.stallMs = 60000;
+    server.Set("/body", stalled);
+    for (const auto& transfer : transfers) {
+      for (const char* path : {"/head", "/body"}) {
+        SCOPED_TRACE(std::string(transfer.first) + path);
+        std::thread stopper([] {
+          plat::SleepMs(300);
+          SetTransferCancel();
+        });
+        const uint32_t began = plat::TickCount();
+        const bool fetched = transfer.second(server.Url(path), dir / (std::string(transfer.first) + (path + 1)));
+        const uint32_t took = plat::TickCount() - began;
+        stopper.join();
+        ClearTransferCancel();
+        EXPECT_FALSE(fetched);
+        EXPECT_LT(took, 5000u) << "the stop did not end the wait";
+      }
+    }
+  }
+  EXPECT_FALSE(testsupport::PathExists(dir / "monikerhead"));
+  EXPECT_FALSE(testsupport::PathExists(dir / "monikerbody"));
+  std::vector<std::string> left;
+  for (int waited = 0; waited < 100; ++waited) {
+    left.clear();
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+      const std::string name = entry.path().filename().string();
+      if (name.find(".moniker") != std::string::npos) left.push_back(name);
+    }
+    if (left.empty()) break;
+    plat::SleepMs(100);
+  }
+  EXPECT_TRUE(left.empty()) << left.front();
 }
 
 }  // namespace

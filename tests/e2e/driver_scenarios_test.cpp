@@ -651,13 +651,6 @@ TEST_P(FaultMatrixTest, EachFaultEndsInSuccessOrItsCodeAndAGoodServerConverges) 
     const std::string name = fault.name;
     if (!resumed && name == "200 to a range") continue;
     if (kShortMatrix && name != "stall during the body" && name != "length too short" && name != "endless head") continue;
-    // Wine's WinInet and URL moniker wait for a silent server or an endless
-    // head to the server's end whatever their time-outs and handles say;
-    // the transfers of our own are checked under Wine in the download tests.
-    if (plat::RunningUnderWine() && (name.find("stall") != std::string::npos || name == "endless head")) {
-      fprintf(stderr, "skipped under Wine: %s of the %s\n", fault.name, target.name);
-      continue;
-    }
     // Each fault meets the client as it was before any run.
     fs::remove_all(clientDir_.Path());
     ASSERT_TRUE(repo_.WriteClient(clientDir_.Path())) << repo_.Error();
