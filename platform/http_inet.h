@@ -6,7 +6,8 @@
 // Logging belongs to the caller: Open reports which step failed and the
 // system error code so the caller can write its own lines. One request
 // belongs to one thread; its handles are closed by Close or the destructor,
-// in the order request, connection, session.
+// in the order request, connection, session, or, for a call the waiting
+// thread left (SetLimits), by that call's thread once it returns.
 #pragma once
 
 #include <cstdint>
