@@ -67,10 +67,10 @@ class InetRequest {
   // head and each wait for body bytes get `receiveMs` (0: the client's
   // defaults); `abort` ends a wait as a failure, asked at least every
   // kAbortPollMs. WinInet's calls run on a thread of the request's own, so
-  // the waiting thread can leave one that overruns (Open: twice
-  // `receiveMs`, for connecting and the head) or that a stop ends; the call
-  // left behind ends at WinInet's own time-out and takes the handles with
-  // it.
+  // the waiting thread can leave one that `abort` ends or that overruns
+  // (Open: twice `receiveMs`, for connecting and the head; a read's
+  // receives are WinInet's to bound); the call left behind ends at
+  // WinInet's own time-out and takes the handles with it.
   void SetLimits(uint32_t receiveMs, AbortCheck abort);
   // GET of `path` (as is) from host:port; TLS when `secure`. True only for a
   // status of 200; `report` tells where it stopped otherwise.

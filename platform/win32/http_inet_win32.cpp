@@ -150,12 +150,16 @@ int32_t InetRequest::Read(void* buffer, uint32_t size) {
   if (!impl_->handles || !impl_->handles->request || (impl_->abort && impl_->abort())) return -1;
   std::shared_ptr<Handles> handles = impl_->handles;
   if (handles->buffer.size() < size) handles->buffer.resize(size);
+  // A read waits until the whole block has come, however many receives
+  // that takes; WinInet bounds each receive, and the waiting thread only
+  // the stop and the caller's bounds, so a slow server that still sends is
+  // not cut off.
   if (!impl_->Run(
           [handles, size] {
             handles->got = 0;
             handles->readOk = ::InternetReadFile(handles->request, handles->buffer.data(), size, &handles->got) != 0;
           },
-          impl_->receiveMs)) {
+          0)) {
     return -1;
   }
   if (!handles->readOk) return -1;
