@@ -9,4 +9,16 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   timeout 180 wineboot --init </dev/null >/dev/null 2>&1
   timeout 60 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
 fi
-exec timeout "${WINE_TEST_TIMEOUT:-900}" wine "$@" </dev/null
+# The output goes through a file rather than straight into ctest's pipe.
+# The first Wine process of a session starts Wine's own background
+# processes (services, the desktop); they inherit its output and hold it
+# open until the session ends, and ctest waits for that end of the pipe: a
+# test that had finished could then wait for minutes, past its time-out.
+log=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
+timeout "${WINE_TEST_TIMEOUT:-900}" wine "$@" </dev/null >"$log" 2>&1 &
+pid=$!
+tail -n +1 -s 0.2 -f --pid="$pid" "$log"
+wait "$pid"
+status=$?
+rm -f "$log"
+exit $status
