@@ -37,7 +37,7 @@ uint32_t GetFileFromServerV5(const std::string& url, const std::string& localFil
         result = GetFileBySocket(url, resume, localFile, progress);
       } else if (transport == 1) {
         if (resume != 0) continue;
-        if (plat::UrlDownloadToFile(url, localFile, &ShouldAbortTransfer)) return kFetchOk;
+        if (plat::UrlDownloadToFile(url, localFile, &ShouldAbortTransfer, &NoteTransferProgress)) return kFetchOk;
         continue;
       } else {
         result = GetFileByInet(localFile, url, 0, progress);

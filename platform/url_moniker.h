@@ -3,6 +3,7 @@
 // leaves the target untouched unless the whole body arrived.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/abort_check.h"
@@ -13,7 +14,11 @@ namespace plat {
 // every kAbortPollMs, ends the download as a failure: libcurl ends it; the
 // Windows call, which has no way to be asked, runs on a thread of its own
 // that the waiting thread leaves behind, and it removes its side file when
-// it returns.
-bool UrlDownloadToFile(const std::string& url, const std::string& localPath, const AbortCheck& abort = AbortCheck());
+// it returns. `bodyArrived`, when given, is called on the calling thread,
+// before `abort` is asked, whenever body bytes have come since its last
+// call, so that a caller's no-progress bound sees a download that is slow
+// but alive.
+bool UrlDownloadToFile(const std::string& url, const std::string& localPath, const AbortCheck& abort = AbortCheck(),
+                       const std::function<void()>& bodyArrived = std::function<void()>());
 
 }  // namespace plat

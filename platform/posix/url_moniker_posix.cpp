@@ -17,15 +17,26 @@ size_t WriteToFile(char* data, size_t size, size_t count, void* file) {
   return static_cast<File*>(file)->Write(data, static_cast<uint32_t>(n), &done) ? n : 0;
 }
 
+struct Watch {
+  const AbortCheck& abort;
+  const std::function<void()>& bodyArrived;
+  curl_off_t seen = 0;
+};
+
 // libcurl asks this at least once a second, also while nothing arrives.
-int AskAbort(void* abort, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  const AbortCheck& check = *static_cast<const AbortCheck*>(abort);
-  return check && check() ? 1 : 0;
+int AskAbort(void* data, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
+  Watch& watch = *static_cast<Watch*>(data);
+  if (now > watch.seen) {
+    watch.seen = now;
+    if (watch.bodyArrived) watch.bodyArrived();
+  }
+  return watch.abort && watch.abort() ? 1 : 0;
 }
 
 }  // namespace
 
-bool UrlDownloadToFile(const std::string& url, const std::string& localPath, const AbortCheck& abort) {
+bool UrlDownloadToFile(const std::string& url, const std::string& localPath, const AbortCheck& abort,
+                       const std::function<void()>& bodyArrived) {
   if (!StartCurl()) return false;
   // The body goes to a side file first, so a failed download leaves the
   // target as it was.
@@ -44,7 +55,8 @@ bool UrlDownloadToFile(const std::string& url, const std::string& localPath, con
   curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &AskAbort);
-  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, const_cast<AbortCheck*>(&abort));
+  Watch watch{abort, bodyArrived};
+  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &watch);
   curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_NOPROXY, "127.0.0.1,localhost");

@@ -147,6 +147,27 @@ TEST_F(FetchTest, ServersThatSendNothingAreGivenUpAfterTheNoProgressBound) {
   EXPECT_EQ(0, second.RequestCount("/s/f.bin"));  // the bound is for the file, not per server
 }
 
+// The bound is on silence, not on length: a moniker download that keeps
+// receiving outlasts it. The socket transfer does not follow redirects, so
+// the moniker carries the file.
+TEST_F(FetchTest, AMonikerDownloadThatKeepsReceivingOutlastsTheNoProgressBound) {
+  dltest::ShortSocketTimeouts bounds(kDefaultConnectTimeoutMs, kDefaultReceiveTimeoutMs, 1000);
+  HttpRoute moved;
+  moved.status = 302;
+  moved.location = server_.Url("/slow.bin");
+  server_.Set("/moved.bin", moved);
+  HttpRoute slow{Pattern(5 * 16384)};
+  slow.chunkDelayMs = 500;
+  server_.Set("/slow.bin", slow);
+  const std::string local = dir_ / "slow.bin";
+  const uint32_t began = plat::TickCount();
+  ASSERT_EQ(0u, GetFileFromServerV5(server_.Url("/moved.bin"), local, 0, nullptr));
+  EXPECT_GT(plat::TickCount() - began, 2000u) << "the body came too fast to test the bound";
+  EXPECT_EQ(slow.body, ReadFileText(local));
+  EXPECT_EQ(1, CountContaining(server_.Requests(), "Orvane"));
+  EXPECT_EQ(1, server_.RequestCount("/slow.bin"));
+}
+
 TEST_F(FetchTest, UncreatableFolderIsResultThree) {
   LogCapture log;
   ASSERT_TRUE(WriteFileText(dir_ / "blocker", "x"));
