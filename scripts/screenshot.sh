@@ -63,7 +63,15 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 
-status() { timeout 30 wine "$probe" </dev/null 2>/dev/null | tr -d '\r' || true; }
+# The probe's answers go through a file: a Wine process that starts a
+# session leaves Wine's background processes holding its output, and a pipe
+# read to its end would wait for the session's end.
+probe_answer() {
+  local answer="$work/probe.txt"
+  timeout "$1" wine "$probe" "${@:2}" </dev/null >"$answer" 2>/dev/null || true
+  tr -d '\r' <"$answer"
+}
+status() { probe_answer 30; }
 shoot() {
   local geometry
   geometry=$(xwininfo -name "Halvrecht Patcher v28 on X64" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} /Width/{w=$2} /Height/{h=$2} END{print w "x" h "+" x "+" y}')
@@ -88,7 +96,7 @@ run_once() {
   local run_pid=$!
   pids+=($run_pid)
 
-  patching=$(timeout 90 wine "$probe" --hold "Patching: " </dev/null 2>/dev/null | tr -d '\r' || true)
+  patching=$(probe_answer 90 --hold "Patching: ")
   if [ -n "$patching" ]; then
     shoot "$out/patching.png"
     timeout 30 wine "$probe" --release </dev/null >/dev/null 2>&1 || true
