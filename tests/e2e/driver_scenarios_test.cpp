@@ -167,13 +167,16 @@ class DriverScenarioTest : public ::testing::Test {
     repo_.SetDeleteList({kObsolete});
     Build();
   }
-  // The deletion list, sent only after a stall of `stallMs`.
-  void ServeStalledDeleteList(const std::vector<std::string>& prefixes, uint32_t stallMs) {
+  // A file of the repository, sent only after a stall of `stallMs`.
+  void ServeStalled(const std::string& relative, const std::vector<std::string>& prefixes, uint32_t stallMs) {
     testsupport::HttpRoute stalled;
-    stalled.body = testsupport::ReadFileText(serverDir_.Path() + "delete.ini");
+    stalled.body = testsupport::ReadFileText(serverDir_.Path() + relative);
     stalled.stallAfter = 0;
     stalled.stallMs = stallMs;
-    for (const std::string& prefix : prefixes) server_.Set(prefix + "delete.ini", stalled);
+    for (const std::string& prefix : prefixes) server_.Set(prefix + relative, stalled);
+  }
+  void ServeStalledDeleteList(const std::vector<std::string>& prefixes, uint32_t stallMs) {
+    ServeStalled("delete.ini", prefixes, stallMs);
   }
   bool ObsoleteFileExists() const { return fs::exists(testsupport::ClientPath(clientDir_.Path(), kObsolete)); }
   bool FinishPending() const { return fs::exists(fs::path(clientDir_.Path()) / "backup" / "finish.pending"); }
@@ -322,15 +325,19 @@ TEST_F(DriverScenarioTest, ANormalCabinetMissingEverywhereEndsTheRunWithThree) {
 TEST_F(DriverScenarioTest, AStoppedVersionResumesAtItsFirstUnfinishedSection) {
   DescribeVersions(repo_);
   Build();
-  // Stop as soon as the first section of 101 is recorded as patched.
+  // Stop as soon as the first section of 101 is recorded as patched. The
+  // second section's cabinet stalls until then, so the engine cannot finish
+  // the version before the stop, however slow the test's own thread is.
+  ServeStalled("101/2D.cab", prefixes_, 60000);
   const std::string sectionRecord = clientDir_.Path() + "backup/101/prg_section.list";
   e2e::RunOptions first;
-  first.stopAfter = [&](size_t) { return fs::exists(sectionRecord); };
+  first.stopWhen = [&] { return fs::exists(sectionRecord); };
   const e2e::RunOutcome interrupted = Run(first);
   ASSERT_TRUE(interrupted.stoppedEarly);
   EXPECT_EQ(100, testsupport::ReadClientVersion(clientDir_.Path()));
   const size_t before = CabinetRequests().size();
 
+  ServeGood();
   const e2e::RunOutcome resumed = Run();
   ASSERT_TRUE(resumed.finished) << resumed.errorCode;
   EXPECT_EQ("", Differences());
