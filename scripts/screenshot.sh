@@ -92,11 +92,23 @@ run_once() {
   chmod -R u+w "$work/client"
   printf '[URL]\r\nVersionUrl=http://127.0.0.1:%s/a/version.ini\r\n' "$port" >"$work/client/localinfo.dat"
   cp "$exe" "$work/client/halvrecht_patcher.exe"
+  # The probe watches before the launcher starts: on a busy machine a Wine
+  # process can take longer to start than this sample's whole patching.
+  rm -f "$work/hold.txt" "$work/hold.err"
+  timeout 90 wine "$probe" --hold "Patching: " </dev/null >"$work/hold.txt" 2>"$work/hold.err" &
+  local hold_pid=$!
+  pids+=($hold_pid)
+  for _ in $(seq 600); do
+    grep -q polling "$work/hold.err" 2>/dev/null && break
+    kill -0 "$hold_pid" 2>/dev/null || break
+    sleep 0.1
+  done
   (cd "$work/client" && exec timeout 300 wine halvrecht_patcher.exe </dev/null >/dev/null 2>&1) &
   local run_pid=$!
   pids+=($run_pid)
 
-  patching=$(probe_answer 90 --hold "Patching: ")
+  wait "$hold_pid" || true
+  patching=$(tr -d '\r' <"$work/hold.txt")
   if [ -n "$patching" ]; then
     shoot "$out/patching.png"
     timeout 30 wine "$probe" --release </dev/null >/dev/null 2>&1 || true

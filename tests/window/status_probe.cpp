@@ -5,7 +5,8 @@
 //       that starts with TEXT, then holds every thread of the launcher but
 //       the window's, so nothing changes the line while the window goes on
 //       painting it, and prints the line; exit status 2 when the window
-//       reached "Ready to Play!" first
+//       reached "Ready to Play!" first. It writes "polling" to standard
+//       error once it watches, so a script can start the launcher after it
 //   window_status_probe --release     lets a held launcher go on
 // Exit status 1 when there is no launcher window (or no such line came).
 #include <windows.h>
@@ -63,6 +64,8 @@ int main(int argc, char** argv) {
   }
   if (argc == 3 && std::strcmp(argv[1], "--hold") == 0) {
     const std::string prefix = argv[2];
+    std::fputs("polling\n", stderr);
+    std::fflush(stderr);
     // A patching step may show for a millisecond only: poll without pause.
     for (const ULONGLONG end = GetTickCount64() + 60000; GetTickCount64() < end; SwitchToThread()) {
       window = Launcher();
