@@ -138,7 +138,7 @@ run_once() {
   [ -n "$ready" ] || { echo "screenshot: never saw \"Ready to Play!\"" >&2; return 1; }
 }
 
-for attempt in 1 2 3; do
+for attempt in 1 2 3 4 5; do
   run_once
   [ -z "$patching" ] || break
   echo "screenshot: run $attempt showed no patching step to the probe; again"
